@@ -1,0 +1,500 @@
+#include "config/PurgalaConfig.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "util/Errors.h"
+
+namespace purgala {
+
+// The DOM and the bookkeeping that keeps removed elements safe to use. pugixml frees a removed
+// node at once, yet a caller may still hold the binding of a removed item (`Remove` hands it
+// back). Such an element is moved under a holder outside the root instead, where it stays
+// readable and writable until its last binding goes; it is never written by a save, which prints
+// the root only.
+class TXMLDocument {
+public:
+    pugi::xml_document dom;
+
+    void Bind(pugi::xml_node element) { ++bindings_[element.internal_object()]; }
+
+    void Unbind(pugi::xml_node element) {
+        const auto it = bindings_.find(element.internal_object());
+        if (it == bindings_.end() || --it->second > 0) {
+            return;
+        }
+        bindings_.erase(it);
+        if (detached_ && element.parent() == detached_) {
+            detached_.remove_child(element);
+        }
+    }
+
+    // Takes the element out of its parent.
+    void Detach(pugi::xml_node element) {
+        if (!bindings_.contains(element.internal_object())) {
+            element.parent().remove_child(element);
+            return;
+        }
+        if (!detached_) {
+            detached_ = dom.append_child(pugi::node_element);
+            if (!detached_) {
+                throw std::bad_alloc();
+            }
+        }
+        detached_.append_move(element);
+    }
+
+private:
+    std::unordered_map<pugi::xml_node_struct*, int> bindings_;
+    pugi::xml_node detached_;
+};
+
+namespace {
+
+// Comments and processing instructions inside `config` are kept so that a save writes back what
+// it did not change. Whitespace-only text is dropped (pugixml's default).
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_comments | pugi::parse_pi;
+
+template <typename Handle>
+Handle Checked(Handle handle) {
+    // pugixml reports a failed allocation by an empty handle.
+    if (!handle) {
+        throw std::bad_alloc();
+    }
+    return handle;
+}
+
+class StringWriter : public pugi::xml_writer {
+public:
+    void write(const void* data, size_t size) override {
+        text.append(static_cast<const char*>(data), size);
+    }
+    std::string text;
+};
+
+std::optional<std::int32_t> ParseInt32(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::int64_t magnitude = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > std::int64_t{1} << 31) {
+            return std::nullopt;
+        }
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lowerWord) {
+    if (text.size() != lowerWord.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != lowerWord[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "True"/"False" in any letter case, or a decimal number of any length (zero is false).
+std::optional<bool> ParseBoolean(std::string_view text) {
+    if (EqualsIgnoringCase(text, "true")) {
+        return true;
+    }
+    if (EqualsIgnoringCase(text, "false")) {
+        return false;
+    }
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    bool nonZero = false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        nonZero = nonZero || c != '0';
+    }
+    return nonZero;
+}
+
+std::string Describe(const pugi::xml_node& element, const char* attribute, const char* value) {
+    return std::string("attribute ") + attribute + " of <" + element.name() + ">: \"" + value +
+           "\"";
+}
+
+std::string FileNameForMessage(const QString& fileName) {
+    return QFile::encodeName(fileName).toStdString();
+}
+
+}  // namespace
+
+// ---- TXMLNode ---------------------------------------------------------------------------------
+
+TXMLNode::TXMLNode(std::shared_ptr<TXMLDocument> document, pugi::xml_node element)
+    : document_(std::move(document)), element_(element) {
+    document_->Bind(element_);
+}
+
+TXMLNode::~TXMLNode() {
+    document_->Unbind(element_);
+}
+
+QString TXMLNode::GetXML() const {
+    StringWriter writer;
+    element_.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+    return QString::fromStdString(writer.text);
+}
+
+pugi::xml_node TXMLNode::ChildElement(const char* name) {
+    if (const pugi::xml_node child = element_.child(name)) {
+        return child;
+    }
+    return Checked(element_.append_child(name));
+}
+
+namespace {
+
+pugi::xml_attribute AttributeOf(pugi::xml_node element, const char* name) {
+    if (const pugi::xml_attribute attribute = element.attribute(name)) {
+        return attribute;
+    }
+    // Reading a missing attribute adds it, empty, so that the next save writes it.
+    return Checked(element.append_attribute(name));
+}
+
+}  // namespace
+
+QString TXMLNode::GetText(const char* attribute) {
+    return QString::fromUtf8(AttributeOf(element_, attribute).value());
+}
+
+std::int32_t TXMLNode::GetInteger(const char* attribute) {
+    const char* value = AttributeOf(element_, attribute).value();
+    if (const auto number = ParseInt32(value)) {
+        return *number;
+    }
+    throw ConvertError("not an integer: " + Describe(element_, attribute, value));
+}
+
+bool TXMLNode::GetBoolean(const char* attribute) {
+    const char* value = AttributeOf(element_, attribute).value();
+    if (const auto flag = ParseBoolean(value)) {
+        return *flag;
+    }
+    throw ConvertError("not a boolean: " + Describe(element_, attribute, value));
+}
+
+void TXMLNode::SetText(const char* attribute, const QString& value) {
+    const QByteArray utf8 = value.toUtf8();
+    if (!AttributeOf(element_, attribute).set_value(utf8.constData(), utf8.size())) {
+        throw std::bad_alloc();
+    }
+}
+
+void TXMLNode::SetInteger(const char* attribute, std::int32_t value) {
+    const std::string text = std::to_string(value);
+    if (!AttributeOf(element_, attribute).set_value(text.c_str())) {
+        throw std::bad_alloc();
+    }
+}
+
+void TXMLNode::SetBoolean(const char* attribute, bool value) {
+    if (!AttributeOf(element_, attribute).set_value(value ? "True" : "False")) {
+        throw std::bad_alloc();
+    }
+}
+
+// ---- TXMLNodeCollection -----------------------------------------------------------------------
+
+TXMLNodeCollection::TXMLNodeCollection(std::shared_ptr<TXMLDocument> document,
+                                       pugi::xml_node element, const char* itemTag)
+    : TXMLNode(std::move(document), element), itemTag_(itemTag) {}
+
+bool TXMLNodeCollection::IsItem(pugi::xml_node node) const {
+    // A processing instruction has a name too; only elements are items.
+    return node.type() == pugi::node_element && std::strcmp(node.name(), itemTag_) == 0;
+}
+
+std::int32_t TXMLNodeCollection::GetCount() const {
+    std::int32_t count = 0;
+    for (const pugi::xml_node child : Element().children()) {
+        count += IsItem(child) ? 1 : 0;
+    }
+    return count;
+}
+
+pugi::xml_node TXMLNodeCollection::ItemAt(std::int32_t index) const {
+    if (index >= 0) {
+        std::int32_t position = 0;
+        for (const pugi::xml_node child : Element().children()) {
+            if (IsItem(child) && position++ == index) {
+                return child;
+            }
+        }
+    }
+    throw ListIndexError("list index out of bounds (" + std::to_string(index) + ")");
+}
+
+std::shared_ptr<IXMLNode> TXMLNodeCollection::GetItem(std::int32_t index) const {
+    return BindItem(ItemAt(index));
+}
+
+void TXMLNodeCollection::Clear() {
+    for (;;) {
+        pugi::xml_node first;
+        for (const pugi::xml_node child : Element().children()) {
+            if (IsItem(child)) {
+                first = child;
+                break;
+            }
+        }
+        if (!first) {
+            return;
+        }
+        Document()->Detach(first);
+    }
+}
+
+void TXMLNodeCollection::Delete(std::int32_t index) {
+    Document()->Detach(ItemAt(index));
+}
+
+std::int32_t TXMLNodeCollection::Remove(const std::shared_ptr<IXMLNode>& item) {
+    const auto* bound = dynamic_cast<const TXMLNode*>(item.get());
+    if (bound == nullptr) {
+        return -1;
+    }
+    std::int32_t position = 0;
+    for (const pugi::xml_node child : Element().children()) {
+        if (!IsItem(child)) {
+            continue;
+        }
+        if (child == bound->Element()) {
+            Document()->Detach(child);
+            return position;
+        }
+        ++position;
+    }
+    return -1;
+}
+
+pugi::xml_node TXMLNodeCollection::AddItem() {
+    return Checked(Element().append_child(itemTag_));
+}
+
+pugi::xml_node TXMLNodeCollection::InsertItem(std::int32_t childIndex) {
+    if (childIndex == -1) {
+        return AddItem();
+    }
+    if (childIndex >= 0) {
+        std::int32_t position = 0;
+        for (const pugi::xml_node child : Element().children()) {
+            if (position++ == childIndex) {
+                return Checked(Element().insert_child_before(itemTag_, child));
+            }
+        }
+        if (position == childIndex) {
+            return AddItem();
+        }
+    }
+    throw ListIndexError("list index out of bounds (" + std::to_string(childIndex) + ")");
+}
+
+// ---- TXMLNodeType -----------------------------------------------------------------------------
+
+QString TXMLNodeType::GetName() {
+    return GetText("Name");
+}
+bool TXMLNodeType::GetVisible() {
+    return GetBoolean("Visible");
+}
+std::int32_t TXMLNodeType::GetIndex() {
+    return GetInteger("Index");
+}
+bool TXMLNodeType::GetDefaultExport() {
+    return GetBoolean("DefaultExport");
+}
+std::int32_t TXMLNodeType::GetWidth() {
+    return GetInteger("Width");
+}
+bool TXMLNodeType::GetReadOnly() {
+    return GetBoolean("ReadOnly");
+}
+QString TXMLNodeType::GetAlign() {
+    return GetText("Align");
+}
+void TXMLNodeType::SetName(const QString& value) {
+    SetText("Name", value);
+}
+void TXMLNodeType::SetVisible(bool value) {
+    SetBoolean("Visible", value);
+}
+void TXMLNodeType::SetIndex(std::int32_t value) {
+    SetInteger("Index", value);
+}
+void TXMLNodeType::SetDefaultExport(bool value) {
+    SetBoolean("DefaultExport", value);
+}
+void TXMLNodeType::SetWidth(std::int32_t value) {
+    SetInteger("Width", value);
+}
+void TXMLNodeType::SetReadOnly(bool value) {
+    SetBoolean("ReadOnly", value);
+}
+void TXMLNodeType::SetAlign(const QString& value) {
+    SetText("Align", value);
+}
+
+// ---- TXMLNodesType ----------------------------------------------------------------------------
+
+TXMLNodesType::TXMLNodesType(std::shared_ptr<TXMLDocument> document, pugi::xml_node element)
+    : TXMLNodeCollection(std::move(document), element, "node") {}
+
+std::shared_ptr<IXMLNode> TXMLNodesType::BindItem(pugi::xml_node item) const {
+    return std::make_shared<TXMLNodeType>(Document(), item);
+}
+
+std::shared_ptr<IXMLNodeType> TXMLNodesType::GetNode(std::int32_t index) const {
+    return std::make_shared<TXMLNodeType>(Document(), ItemAt(index));
+}
+
+std::shared_ptr<IXMLNodeType> TXMLNodesType::Add() {
+    return std::make_shared<TXMLNodeType>(Document(), AddItem());
+}
+
+std::shared_ptr<IXMLNodeType> TXMLNodesType::Insert(std::int32_t index) {
+    return std::make_shared<TXMLNodeType>(Document(), InsertItem(index));
+}
+
+// ---- TXMLFolderType ---------------------------------------------------------------------------
+
+QString TXMLFolderType::GetName() {
+    return GetText("name");
+}
+QString TXMLFolderType::GetFullpath() {
+    return GetText("fullpath");
+}
+std::int32_t TXMLFolderType::GetOptions() {
+    return GetInteger("options");
+}
+QString TXMLFolderType::GetExt() {
+    return GetText("ext");
+}
+void TXMLFolderType::SetName(const QString& value) {
+    SetText("name", value);
+}
+void TXMLFolderType::SetFullpath(const QString& value) {
+    SetText("fullpath", value);
+}
+void TXMLFolderType::SetOptions(std::int32_t value) {
+    SetInteger("options", value);
+}
+void TXMLFolderType::SetExt(const QString& value) {
+    SetText("ext", value);
+}
+
+// ---- TXMLFoldersType --------------------------------------------------------------------------
+
+TXMLFoldersType::TXMLFoldersType(std::shared_ptr<TXMLDocument> document, pugi::xml_node element)
+    : TXMLNodeCollection(std::move(document), element, "folder") {}
+
+std::shared_ptr<IXMLNode> TXMLFoldersType::BindItem(pugi::xml_node item) const {
+    return std::make_shared<TXMLFolderType>(Document(), item);
+}
+
+std::shared_ptr<IXMLFolderType> TXMLFoldersType::GetFolder(std::int32_t index) const {
+    return std::make_shared<TXMLFolderType>(Document(), ItemAt(index));
+}
+
+std::shared_ptr<IXMLFolderType> TXMLFoldersType::Add() {
+    return std::make_shared<TXMLFolderType>(Document(), AddItem());
+}
+
+std::shared_ptr<IXMLFolderType> TXMLFoldersType::Insert(std::int32_t index) {
+    return std::make_shared<TXMLFolderType>(Document(), InsertItem(index));
+}
+
+// ---- TXMLConfigType ---------------------------------------------------------------------------
+
+std::int32_t TXMLConfigType::GetVersionNo() {
+    return GetInteger("versionNo");
+}
+
+std::shared_ptr<IXMLNodesType> TXMLConfigType::GetNodes() {
+    return std::make_shared<TXMLNodesType>(Document(), ChildElement("nodes"));
+}
+
+std::shared_ptr<IXMLFoldersType> TXMLConfigType::GetFolders() {
+    return std::make_shared<TXMLFoldersType>(Document(), ChildElement("folders"));
+}
+
+void TXMLConfigType::SetVersionNo(std::int32_t value) {
+    SetInteger("versionNo", value);
+}
+
+// ---- Loading ----------------------------------------------------------------------------------
+
+std::shared_ptr<IXMLConfigType> LoadConfigDocument(const QString& fileName) {
+    const std::string name = FileNameForMessage(fileName);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw ParseError(name + ": " + file.errorString().toStdString());
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        throw ParseError(name + ": " + file.errorString().toStdString());
+    }
+
+    auto document = std::make_shared<TXMLDocument>();
+    const pugi::xml_parse_result result = document->dom.load_buffer(
+        bytes.constData(), static_cast<std::size_t>(bytes.size()), kParseOptions);
+    if (!result) {
+        throw ParseError(name + ": " + result.description() + " at offset " +
+                         std::to_string(result.offset));
+    }
+    // pugixml copies UTF-8 through unchecked; a bad sequence would reach the texts and the next
+    // save.
+    if (result.encoding == pugi::encoding_utf8 && !bytes.isValidUtf8()) {
+        throw ParseError(name + ": invalid UTF-8 byte sequence");
+    }
+
+    const pugi::xml_node root = document->dom.document_element();
+    // pugixml accepts further top-level elements; a save would silently lose them.
+    for (pugi::xml_node next = root.next_sibling(); next; next = next.next_sibling()) {
+        if (next.type() == pugi::node_element) {
+            throw ParseError(name + ": more than one root element");
+        }
+    }
+    const bool inNoNamespace = *root.attribute("xmlns").value() == '\0';
+    if (std::strcmp(root.name(), "config") != 0 || !inNoNamespace) {
+        throw InterfaceError(name + ": root element <" + root.name() +
+                             "> does not offer IXMLConfigType");
+    }
+    return std::make_shared<TXMLConfigType>(std::move(document), root);
+}
+
+}  // namespace purgala

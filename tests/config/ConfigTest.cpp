@@ -1,0 +1,215 @@
+// The configuration file beside the program: default, start-up load, saves, field-kind names.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "config/Config.h"
+#include "tests/TestSupport.h"
+#include "util/Errors.h"
+
+namespace purgala {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+const std::string kNodes =
+    "<nodes><node Name=\"File Name\" Visible=\"True\" Index=\"0\" DefaultExport=\"True\" "
+    "Width=\"172\" ReadOnly=\"True\" Align=\"left\"/></nodes>";
+
+class ConfigTest : public ::testing::Test {
+protected:
+    // The program folder is a fresh folder of its own, so each test starts with no file.
+    explicit ConfigTest(std::string programDir = {})
+        : programDir_(programDir.empty() ? temp_.Path() : temp_ / programDir),
+          file_(programDir_ + "/PurgalaConfig.xml") {
+        fs::create_directories(programDir_);
+        SetProgramDirForTesting(programDir_);
+        ResetConfigForTesting();
+    }
+    ~ConfigTest() override {
+        ResetConfigForTesting();
+        SetProgramDirForTesting({});
+    }
+    // Entries of the program folder, to see that no temporary file is left behind.
+    std::size_t EntryCount() const {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(programDir_), {}));
+    }
+    void AddFolder(const QString& name, const QString& path, const QString& ext) {
+        auto folder = GetConfig().GetRoot()->GetFolders()->Add();
+        folder->SetName(name);
+        folder->SetFullpath(path);
+        folder->SetExt(ext);
+    }
+
+    TempDir temp_;
+    std::string programDir_;
+    std::string file_;
+};
+
+TEST_F(ConfigTest, NoFileWritesExactlyTheDefault) {
+    auto root = GetConfig().GetRoot();
+    EXPECT_EQ(ReadFile(file_), DefaultConfigText);
+    EXPECT_EQ(EntryCount(), 1u);
+    auto nodes = root->GetNodes();
+    ASSERT_EQ(nodes->GetCount(), 6);
+    const TFieldKind kinds[] = {TFieldKind::FileName,   TFieldKind::FullPath,
+                                TFieldKind::FileSize,   TFieldKind::CreateTime,
+                                TFieldKind::AccessTime, TFieldKind::WriteTime};
+    const int widths[] = {172, 173, 84, 120, 120, 120};
+    for (int i = 0; i < 6; ++i) {
+        auto node = nodes->GetNode(i);
+        EXPECT_EQ(node->GetName().toStdString(), FieldKindName(kinds[i]));
+        EXPECT_EQ(node->GetIndex(), i);
+        EXPECT_EQ(node->GetWidth(), widths[i]);
+        EXPECT_EQ(node->GetAlign(), i < 2 ? "left" : "right");
+        EXPECT_TRUE(node->GetVisible() && node->GetDefaultExport() && node->GetReadOnly());
+    }
+    EXPECT_EQ(root->GetFolders()->GetCount(), 0);
+    EXPECT_EQ(root->GetVersionNo(), 2);
+    EXPECT_EQ(&GetConfig(), &GetConfig());
+}
+
+TEST_F(ConfigTest, ExistingFileIsNotRewritten) {
+    const std::string text = "<?xml version=\"1.0\"?>\n<config>\n  <folders/>\n</config>\n";
+    WriteFile(file_, text);
+    EXPECT_EQ(GetConfig().GetRoot()->GetFolders()->GetCount(), 0);
+    EXPECT_EQ(ReadFile(file_), text);
+}
+
+TEST_F(ConfigTest, UnloadableFileFailsEveryTimeAndStaysUntouched) {
+    WriteFile(file_, "");
+    EXPECT_THROW(GetConfig(), ParseError);
+    EXPECT_THROW(GetConfig(), ParseError);
+    EXPECT_EQ(ReadFile(file_), "");
+    WriteFile(file_, "<settings/>");
+    EXPECT_THROW(GetConfig(), InterfaceError);
+    EXPECT_EQ(ReadFile(file_), "<settings/>");
+    fs::remove(file_);  // the next call starts again and writes the default
+    EXPECT_EQ(GetConfig().GetRoot()->GetNodes()->GetCount(), 6);
+}
+
+TEST_F(ConfigTest, DirectoryInPlaceOfFileRaisesInOutError) {
+    fs::create_directory(file_);
+    EXPECT_THROW(GetConfig(), InOutError);
+    EXPECT_TRUE(fs::is_directory(file_));
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(ConfigTest, FileNameAddsSeparatorEvenAfterRoot) {
+    EXPECT_EQ(TConfig::GetConfigFileName(), file_);
+    SetProgramDirForTesting("/");
+    EXPECT_EQ(TConfig::GetConfigFileName(), "//PurgalaConfig.xml");
+    SetProgramDirForTesting(programDir_ + "/");  // a doubled separator loads and saves alike
+    GetConfig().Save();
+    EXPECT_TRUE(ReadFile(file_).starts_with(std::string(ConfigHeader) +
+                                            "<config versionNo=\"2\"><nodes><node "));
+    SetProgramDirForTesting({});
+    EXPECT_EQ(QString::fromStdString(TConfig::GetConfigFileName()),
+              QCoreApplication::applicationDirPath() + "/PurgalaConfig.xml");
+}
+
+TEST_F(ConfigTest, SaveWritesHeaderThenRawMarkup) {
+    WriteFile(file_,
+              "<config versionNo=\"2\">\n\t" + kNodes +
+                  "\n\t<folders><folder name=\"old\" fullpath=\"/o\" options=\"3\" ext=\"x\"/>"
+                  "</folders></config>");
+    auto folders = GetConfig().GetRoot()->GetFolders();
+    folders->Clear();
+    AddFolder("Temp", "/var/tmp", "tmp");
+    AddFolder("a&b", "/a", "");
+    GetConfig().Save();
+    EXPECT_EQ(ReadFile(file_),
+              std::string(ConfigHeader) + "<config versionNo=\"2\">" + kNodes +
+                  "<folders><folder name=\"Temp\" fullpath=\"/var/tmp\" ext=\"tmp\"/>"
+                  "<folder name=\"a&amp;b\" fullpath=\"/a\" ext=\"\"/></folders></config>");
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(ConfigTest, SaveKeepsUnknownContentAndWhatReadingAdded) {
+    WriteFile(file_,
+              "<config versionNo=\"7\" x=\"1\"><nodes><node Width=\"9\"/></nodes><extra a=\"b\"/>"
+              "</config>");
+    auto root = GetConfig().GetRoot();
+    EXPECT_EQ(FieldKindOfName(root->GetNodes()->GetNode(0)->GetName().toStdString()),
+              TFieldKind::FileName);
+    root->GetFolders()->Clear();
+    GetConfig().Save();
+    EXPECT_EQ(ReadFile(file_), std::string(ConfigHeader) +
+                                   "<config versionNo=\"7\" x=\"1\"><nodes><node Width=\"9\" "
+                                   "Name=\"\"/></nodes><extra a=\"b\"/><folders/></config>");
+}
+
+TEST_F(ConfigTest, FailedSaveKeepsOldFile) {
+    GetConfig();
+    AddFolder("Temp", "/var/tmp", "tmp");
+    // A file size limit makes the write fail as a full disk would.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(GetConfig().Save(), InOutError);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(ReadFile(file_), DefaultConfigText);
+    EXPECT_EQ(EntryCount(), 1u);
+    GetConfig().Save();  // the document is unchanged and saves whole later
+    EXPECT_NE(ReadFile(file_).find("fullpath=\"/var/tmp\""), std::string::npos);
+}
+
+TEST_F(ConfigTest, SaveFailsWhenFileOrFolderIsGone) {
+    GetConfig();
+    fs::remove(file_);
+    fs::create_directory(file_);
+    WriteFile(file_ + "/keep", "k");
+    EXPECT_THROW(GetConfig().Save(), InOutError);
+    EXPECT_EQ(ReadFile(file_ + "/keep"), "k");
+    EXPECT_EQ(EntryCount(), 1u);
+    fs::remove_all(programDir_);
+    EXPECT_THROW(GetConfig().Save(), InOutError);
+}
+
+class ConfigNonAsciiTest : public ConfigTest {
+protected:
+    ConfigNonAsciiTest() : ConfigTest("Programme \u00e9t\u00e9 \u65e5\u672c") {}
+};
+
+TEST_F(ConfigNonAsciiTest, NonAsciiTextsRoundTripThroughTheFile) {
+    const QString path = QString::fromUtf8("/home/\u00fcser/T\u00e9mp \u65e5\u672c");
+    AddFolder("T\u00e9mp", path, "\u00e9");
+    GetConfig().Save();
+    EXPECT_NE(ReadFile(file_).find("fullpath=\"/home/\u00fcser/T\u00e9mp \u65e5\u672c\""),
+              std::string::npos);
+    ResetConfigForTesting();
+    auto folder = GetConfig().GetRoot()->GetFolders()->GetFolder(0);
+    EXPECT_EQ(folder->GetFullpath(), path);
+    EXPECT_EQ(folder->GetExt(), QString::fromUtf8("\u00e9"));
+}
+
+TEST(ConfigFieldKind, NamesMapBackToTheirKind) {
+    for (std::size_t i = 0; i < kFieldKindCount; ++i) {
+        const auto kind = static_cast<TFieldKind>(i);
+        EXPECT_EQ(FieldKindOfName(FieldKindName(kind)), kind) << i;
+    }
+    EXPECT_EQ(FieldKindOfName("File Size"), TFieldKind::FileSize);
+    EXPECT_EQ(FieldKindOfName("Write Time"), TFieldKind::WriteTime);
+    EXPECT_EQ(FieldKindName(TFieldKind::CopyFromFullPath), "Copy From Full Path");
+}
+
+TEST(ConfigFieldKind, InexactNameGivesFileName) {
+    for (const char* name : {"file size", " File Size", "File Size ", "", "Nope"}) {
+        EXPECT_EQ(FieldKindOfName(name), TFieldKind::FileName) << name;
+    }
+}
+
+}  // namespace
+}  // namespace purgala
