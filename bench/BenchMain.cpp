@@ -1,0 +1,89 @@
+// bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep]
+//
+// Plain timing runs of the program's heavy paths on a synthetic folder tree. Each command prints
+// its figures; new measurements are added as commands to the table below.
+#include <QApplication>
+#include <QLocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "bench/BenchCommands.h"
+#include "bench/BenchSupport.h"
+
+namespace {
+
+using purgala::bench::Options;
+
+struct Command {
+    const char* name;
+    const char* help;
+    int (*run)(const Options&);
+};
+
+const Command kCommands[] = {
+    {"scan", "ScanFolder against GNU find, *.tmp and all files; memory per row",
+     purgala::bench::RunScan},
+    {"texts", "FileTimeToText per call", purgala::bench::RunTexts},
+};
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep]\n"
+                 "  --files N     files in the synthetic tree (default 200000)\n"
+                 "  --runs N      timed runs of each case; the best counts (default 5)\n"
+                 "  --dir PARENT  folder in which the tree is made (default /tmp)\n"
+                 "  --keep        leave the tree on disk\n"
+                 "commands:\n");
+    for (const Command& command : kCommands) {
+        std::fprintf(stderr, "  %-8s %s\n", command.name, command.help);
+    }
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--files" && hasValue) {
+            options.files = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--runs" && hasValue) {
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--dir" && hasValue) {
+            options.parent = argv[++i];
+        } else if (arg == "--keep") {
+            options.keep = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+
+    Options options;
+    if (argc < 2 || !ParseOptions(argc, argv, options)) {
+        Usage();
+        return 2;
+    }
+    for (const Command& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) == 0) {
+            try {
+                return command.run(options);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "bench_purgala %s: %s\n", command.name, e.what());
+                return 1;
+            }
+        }
+    }
+    Usage();
+    return 2;
+}

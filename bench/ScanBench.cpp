@@ -1,0 +1,124 @@
+// The scan of one configured folder into a real result tree, against GNU find doing the same
+// walk and printing what a row holds (path, size, access and write time).
+#include <QApplication>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench/BenchCommands.h"
+#include "platform/VirtualTree.h"
+#include "scan/Scanner.h"
+#include "util/FileTime.h"
+
+namespace purgala::bench {
+
+namespace {
+
+// find in the C locale: its fastest, and names that are not UTF-8 still match.
+const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
+
+std::vector<std::string> FindCommand(const std::string& dir, bool tmpOnly) {
+    std::vector<std::string> argv = {"find", dir, "-type", "f"};
+    if (tmpOnly) {
+        argv.insert(argv.end(), {"-iname", "*.tmp"});
+    }
+    argv.insert(argv.end(), {"-printf", "%p\t%s\t%A@\t%T@\n"});
+    return argv;
+}
+
+std::size_t FileRows(TVirtualStringTree& tree) {
+    return tree.TotalCount() - tree.RootNodeCount();
+}
+
+// One scan into a fresh tree; only ScanFolder itself is timed, not the tree's teardown.
+double TimedScan(const std::string& dir, std::string_view ext, std::size_t expectedRows) {
+    TVirtualStringTree tree;
+    const double seconds = Seconds([&] { ScanFolder(tree, dir, ext); });
+    if (FileRows(tree) != expectedRows) {
+        throw std::runtime_error("scan listed " + std::to_string(FileRows(tree)) +
+                                 " files, expected " + std::to_string(expectedRows));
+    }
+    return seconds;
+}
+
+struct MemoryFigures {
+    double perRow = 0;       // right after the scan
+    double perRowShown = 0;  // once the view has laid the rows out
+    double pathBytes = 0;    // the average full path, a part of perRow
+};
+
+MemoryFigures MeasureMemory(const std::string& dir, std::string_view ext) {
+    // Shown before the scan, so that the window's own buffers are not counted as rows.
+    TVirtualStringTree tree;
+    for (int i = 0; i < 6; ++i) {
+        tree.Header().Columns().Add();
+    }
+    tree.resize(1000, 700);
+    tree.show();
+    QApplication::processEvents();
+    const std::size_t before = HeapInUse();
+    ScanFolder(tree, dir, ext);
+    const std::size_t afterScan = HeapInUse();
+    QApplication::processEvents();
+    const std::size_t afterShow = HeapInUse();
+    const auto rows = static_cast<double>(FileRows(tree));
+    std::size_t pathBytes = 0;
+    for (PVirtualNode row = tree.GetFirst(); row != nullptr; row = tree.GetNext(row)) {
+        if (tree.GetNodeLevel(row) > 0) {
+            pathBytes += tree.GetNodeData(row).FullPath().size();
+        }
+    }
+    return {static_cast<double>(afterScan - before) / rows,
+            static_cast<double>(afterShow - before) / rows, static_cast<double>(pathBytes) / rows};
+}
+
+void Case(const char* title, const SyntheticTree& synthetic, const Options& options,
+          std::string_view ext, std::size_t expectedRows) {
+    const std::string& dir = synthetic.Path();
+    const bool tmpOnly = !ext.empty();
+    // Warm the cache, and make sure both sides work, before anything is timed.
+    RunQuiet(FindCommand(dir, tmpOnly), kFindEnv);
+    TimedScan(dir, ext, expectedRows);
+
+    const double ours = BestOf(options.runs, [&] { return TimedScan(dir, ext, expectedRows); });
+    const double find = BestOf(options.runs, [&] {
+        return Seconds([&] { RunQuiet(FindCommand(dir, tmpOnly), kFindEnv); });
+    });
+    const MemoryFigures memory = MeasureMemory(dir, ext);
+    std::printf(
+        "%-10s rows %8zu  ScanFolder %8.1f ms  find %8.1f ms  ratio %.2f  "
+        "bytes/row %.0f (path %.0f of them; after showing %.0f)\n",
+        title, expectedRows, ours * 1e3, find * 1e3, ours / find, memory.perRow, memory.pathBytes,
+        memory.perRowShown);
+}
+
+}  // namespace
+
+int RunScan(const Options& options) {
+    const SyntheticTree synthetic(options);
+    std::printf("tree: %zu files (%zu *.tmp) in %zu folders under %s; best of %d runs\n",
+                synthetic.Files(), synthetic.TmpFiles(), synthetic.Folders(),
+                options.parent.c_str(), options.runs);
+    Case("ext tmp", synthetic, options, "tmp", synthetic.TmpFiles());
+    Case("all files", synthetic, options, "", synthetic.Files());
+    return 0;
+}
+
+int RunTexts(const Options& options) {
+    constexpr int kCalls = 200'000;
+    std::size_t bytes = 0;  // keeps the calls from being optimised away
+    const double best = BestOf(options.runs, [&] {
+        return Seconds([&] {
+            for (int i = 0; i < kCalls; ++i) {
+                // A spread of dates over twenty years, times of day included.
+                bytes += FileTimeToText(TFileTime{1'000'000'000 + std::int64_t{i} * 3'163}).size();
+            }
+        });
+    });
+    std::printf("FileTimeToText: %.0f ns per call (%zu bytes made)\n", best / kCalls * 1e9, bytes);
+    return 0;
+}
+
+}  // namespace purgala::bench

@@ -1,0 +1,25 @@
+#pragma once
+// File times as the file system reports them, and their display texts.
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace purgala {
+
+// Seconds since the Unix epoch (UTC). The texts never show fractions of a second, so none are
+// kept. A file system that records no birth time gives an unknown time.
+struct TFileTime {
+    static constexpr std::int64_t kUnknown = std::numeric_limits<std::int64_t>::min();
+    std::int64_t seconds = kUnknown;
+
+    bool Known() const { return seconds != kUnknown; }
+    friend bool operator==(TFileTime, TFileTime) = default;
+};
+
+// The local date and time of `t` in the user's locale (QLocale()): the short date, then, unless
+// it is exactly midnight, a blank and the time with seconds. Local time uses the offset in force
+// at that moment, not today's. An unknown time gives an empty text.
+std::string FileTimeToText(TFileTime t);
+
+}  // namespace purgala

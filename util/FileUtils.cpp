@@ -1,0 +1,56 @@
+#include "util/FileUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStorageInfo>
+
+namespace purgala {
+
+namespace {
+
+QString DecodePath(std::string_view path) {
+    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+}  // namespace
+
+std::string FileExtOf(std::string_view path) {
+    const std::size_t last = path.find_last_of("./");
+    if (last == std::string_view::npos || path[last] != '.') {
+        return {};
+    }
+    return std::string(path.substr(last + 1));
+}
+
+std::string FolderDisplayName(std::string_view path) {
+    if (!path.empty()) {
+        const QString decoded = DecodePath(path);
+        const QStorageInfo storage(decoded);
+        if (storage.isValid() && storage.rootPath() == QDir::cleanPath(decoded)) {
+            std::string label = VolumeLabel(path);
+            return label.empty() ? std::string(path) : label;
+        }
+    }
+    std::string_view name = path;
+    if (const std::size_t slash = name.rfind('/'); slash != std::string_view::npos) {
+        name.remove_prefix(slash + 1);
+    }
+    // A leading dot marks a hidden folder here, not an extension: ".cache" keeps its name.
+    const std::size_t start = name.find_first_not_of('.');
+    if (start != std::string_view::npos) {
+        if (const std::size_t dot = name.find('.', start); dot != std::string_view::npos) {
+            name = name.substr(0, dot);
+        }
+    }
+    return std::string(name);
+}
+
+std::string VolumeLabel(std::string_view path) {
+    const QStorageInfo storage(DecodePath(path));
+    if (!storage.isValid()) {
+        return {};
+    }
+    return QFile::encodeName(storage.name()).toStdString();
+}
+
+}  // namespace purgala
