@@ -1,0 +1,972 @@
+#include "platform/VirtualTree.h"
+
+#include <QAbstractItemModel>
+#include <QFile>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <algorithm>
+#include <exception>
+
+#include "platform/IconList.h"
+#include "util/Errors.h"
+
+namespace purgala {
+
+namespace {
+
+enum NodeFlag : std::uint8_t {
+    kExpanded = 1,
+    kInitialized = 2,
+    kDeleted = 4,
+};
+
+}  // namespace
+
+struct TVirtualNode {
+    struct Children {
+        std::vector<std::unique_ptr<TVirtualNode>> rows;
+        // Rows the view has been told about; rows appended inside an update bracket are
+        // announced in one go when it ends.
+        std::uint32_t committed = 0;
+    };
+
+    TVirtualNode* parent = nullptr;  // the hidden root for a top-level row
+    std::unique_ptr<Children> children;
+    std::uint32_t index = 0;
+    TCheckType checkType = TCheckType::None;
+    TCheckState checkState = TCheckState::Unchecked;
+    std::uint8_t flags = 0;
+    TFileNodeData data;
+
+    bool Has(NodeFlag flag) const { return (flags & flag) != 0; }
+    void Set(NodeFlag flag, bool on) {
+        flags =
+            on ? static_cast<std::uint8_t>(flags | flag) : static_cast<std::uint8_t>(flags & ~flag);
+    }
+    std::size_t RowCount() const { return children ? children->rows.size() : 0; }
+    TVirtualNode* Child(std::size_t i) const { return children->rows[i].get(); }
+};
+
+namespace {
+
+// Top-down merge sort of positions. Taking the second run's row first only on a strict answer
+// keeps rows that compare equal in their order when ascending and reverses them when descending.
+class SiblingSorter {
+public:
+    SiblingSorter(const std::function<int(std::size_t, std::size_t)>& compare, bool ascending)
+        : compare_(compare), ascending_(ascending) {}
+
+    std::vector<std::uint32_t> Sort(std::size_t count) {
+        std::vector<std::uint32_t> order(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            order[i] = static_cast<std::uint32_t>(i);
+        }
+        buffer_.resize(count);
+        SortRange(order, 0, count);
+        return order;
+    }
+
+private:
+    void SortRange(std::vector<std::uint32_t>& order, std::size_t lo, std::size_t hi) {
+        if (hi - lo < 2) {
+            return;
+        }
+        const std::size_t mid = lo + (hi - lo) / 2;
+        SortRange(order, lo, mid);
+        SortRange(order, mid, hi);
+        std::size_t i = lo;
+        std::size_t j = mid;
+        std::size_t out = lo;
+        while (i < mid && j < hi) {
+            const int result = compare_(order[i], order[j]);
+            const bool secondFirst = ascending_ ? result > 0 : result < 0;
+            buffer_[out++] = secondFirst ? order[j++] : order[i++];
+        }
+        while (i < mid) {
+            buffer_[out++] = order[i++];
+        }
+        while (j < hi) {
+            buffer_[out++] = order[j++];
+        }
+        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(lo),
+                  buffer_.begin() + static_cast<std::ptrdiff_t>(hi),
+                  order.begin() + static_cast<std::ptrdiff_t>(lo));
+    }
+
+    const std::function<int(std::size_t, std::size_t)>& compare_;
+    bool ascending_;
+    std::vector<std::uint32_t> buffer_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The model: rows owned by nodes, cells answered by the tree's events.
+
+class TVTModel : public QAbstractItemModel {
+public:
+    struct ColumnInfo {
+        QString text;
+        QColor color;
+        TAlignment alignment = TAlignment::Left;
+        int width = 100;
+    };
+
+    explicit TVTModel(TVirtualStringTree& tree) : tree_(tree) {
+        root_.children = std::make_unique<TVirtualNode::Children>();
+    }
+
+    // ---- Qt's side ----
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override {
+        if (!hasIndex(row, column, parent)) {
+            return {};
+        }
+        const TVirtualNode* p = NodeOrRoot(parent);
+        return createIndex(row, column, p->Child(static_cast<std::size_t>(row)));
+    }
+
+    QModelIndex parent(const QModelIndex& child) const override {
+        if (!child.isValid()) {
+            return {};
+        }
+        const TVirtualNode* p = Node(child)->parent;
+        if (p == &root_) {
+            return {};
+        }
+        return createIndex(static_cast<int>(p->index), 0, const_cast<TVirtualNode*>(p));
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        if (parent.column() > 0) {
+            return 0;
+        }
+        const TVirtualNode* p = NodeOrRoot(parent);
+        return p->children ? static_cast<int>(p->children->committed) : 0;
+    }
+
+    int columnCount(const QModelIndex& = {}) const override {
+        return static_cast<int>(columns_.size());
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        if (!index.isValid()) {
+            return Qt::NoItemFlags;
+        }
+        TVirtualNode* node = Node(index);
+        tree_.EnsureInitialized(node);
+        Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+        if (index.column() == 0 && node->checkType == TCheckType::CheckBox) {
+            f |= Qt::ItemIsUserCheckable;
+        }
+        return f;
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) {
+            return {};
+        }
+        TVirtualNode* node = Node(index);
+        const int column = index.column();
+        // An event handler's failure must not leave the painting half done.
+        try {
+            tree_.EnsureInitialized(node);
+            switch (role) {
+                case Qt::DisplayRole:
+                    return CellText(node, column);
+                case Qt::ToolTipRole:
+                    return CellHint(node, column);
+                case Qt::DecorationRole:
+                    return CellIcon(node, column);
+                case Qt::CheckStateRole:
+                    return CellCheck(node, column);
+                case Qt::BackgroundRole: {
+                    const QColor& color = columns_[static_cast<std::size_t>(column)].color;
+                    return color.isValid() ? QVariant(color) : QVariant();
+                }
+                case Qt::TextAlignmentRole:
+                    return QVariant::fromValue(
+                        Alignment(columns_[static_cast<std::size_t>(column)].alignment));
+                default:
+                    return {};
+            }
+        } catch (const std::exception&) {
+            return {};
+        }
+    }
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (!index.isValid() || role != Qt::CheckStateRole) {
+            return false;
+        }
+        TVirtualNode* node = Node(index);
+        if (node->checkType != TCheckType::CheckBox) {
+            return false;
+        }
+        const auto state = static_cast<Qt::CheckState>(value.toInt());
+        node->checkState = state == Qt::Checked ? TCheckState::Checked : TCheckState::Unchecked;
+        emit dataChanged(index, index, {Qt::CheckStateRole});
+        return true;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section < 0 ||
+            section >= static_cast<int>(columns_.size())) {
+            return {};
+        }
+        const ColumnInfo& column = columns_[static_cast<std::size_t>(section)];
+        if (role == Qt::DisplayRole) {
+            return column.text;
+        }
+        if (role == Qt::TextAlignmentRole) {
+            return QVariant::fromValue(Alignment(column.alignment));
+        }
+        return {};
+    }
+
+    // ---- the tree's side ----
+    TVirtualNode* Root() { return &root_; }
+    const TVirtualNode* Root() const { return &root_; }
+
+    static TVirtualNode* Node(const QModelIndex& index) {
+        return static_cast<TVirtualNode*>(index.internalPointer());
+    }
+
+    QModelIndex IndexOf(const TVirtualNode* node, int column) const {
+        if (node == nullptr || node == &root_ || !IsAnnounced(node)) {
+            return {};
+        }
+        return createIndex(static_cast<int>(node->index), column, const_cast<TVirtualNode*>(node));
+    }
+
+    // Whether the view knows this row: it and all its ancestors are committed and alive.
+    bool IsAnnounced(const TVirtualNode* node) const {
+        if (resetting_) {
+            return false;
+        }
+        for (; node != &root_; node = node->parent) {
+            if (node->Has(kDeleted) || node->index >= node->parent->children->committed) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    TVirtualNode* Append(TVirtualNode* parent) {
+        if (!parent->children) {
+            parent->children = std::make_unique<TVirtualNode::Children>();
+        }
+        auto& kids = *parent->children;
+        auto node = std::make_unique<TVirtualNode>();
+        node->parent = parent;
+        node->index = static_cast<std::uint32_t>(kids.rows.size());
+        TVirtualNode* raw = node.get();
+        if (tree_.InUpdate()) {
+            if (kids.rows.size() == kids.committed) {
+                pendingParents_.push_back(parent);
+            }
+            kids.rows.push_back(std::move(node));
+        } else if (IsAnnounced(parent) || parent == &root_) {
+            const QModelIndex parentIndex = IndexOf(parent, 0);
+            const int row = static_cast<int>(kids.rows.size());
+            beginInsertRows(parentIndex, row, row);
+            kids.rows.push_back(std::move(node));
+            kids.committed = static_cast<std::uint32_t>(kids.rows.size());
+            endInsertRows();
+        } else {
+            kids.rows.push_back(std::move(node));
+        }
+        return raw;
+    }
+
+    void Delete(TVirtualNode* node) {
+        TVirtualNode* parent = node->parent;
+        auto& kids = *parent->children;
+        if (tree_.InUpdate()) {
+            // Deleting many rows of one folder must not shift the rest each time: mark now,
+            // close the gaps once when the bracket ends.
+            BeginResetOnce();
+            node->Set(kDeleted, true);
+            if (std::find(dirtyParents_.begin(), dirtyParents_.end(), parent) ==
+                dirtyParents_.end()) {
+                dirtyParents_.push_back(parent);
+            }
+            return;
+        }
+        const bool announced = IsAnnounced(node);
+        const int row = static_cast<int>(node->index);
+        if (announced) {
+            beginRemoveRows(IndexOf(parent, 0), row, row);
+        }
+        kids.rows.erase(kids.rows.begin() + row);
+        for (std::size_t i = static_cast<std::size_t>(row); i < kids.rows.size(); ++i) {
+            kids.rows[i]->index = static_cast<std::uint32_t>(i);
+        }
+        if (node->index < kids.committed) {
+            --kids.committed;
+        }
+        if (announced) {
+            endRemoveRows();
+        }
+    }
+
+    void ClearRows() {
+        if (tree_.InUpdate()) {
+            BeginResetOnce();
+            root_.children = std::make_unique<TVirtualNode::Children>();
+            pendingParents_.clear();
+            pendingExpand_.clear();
+            dirtyParents_.clear();
+            return;
+        }
+        beginResetModel();
+        root_.children = std::make_unique<TVirtualNode::Children>();
+        endResetModel();
+    }
+
+    void MarkDataChanged() { dataDirty_ = true; }
+
+    void DeferExpand(TVirtualNode* node) { pendingExpand_.push_back(node); }
+
+    // Ends the outermost update bracket: tells the view everything that changed, in one go.
+    void FlushUpdate() {
+        if (resetting_) {
+            for (TVirtualNode* parent : dirtyParents_) {
+                auto& rows = parent->children->rows;
+                std::erase_if(rows, [](const auto& n) { return n->Has(kDeleted); });
+                Renumber(parent);
+            }
+            dirtyParents_.clear();
+            CommitAll(&root_);
+            pendingParents_.clear();
+            pendingExpand_.clear();
+            dataDirty_ = false;
+            resetting_ = false;
+            endResetModel();
+            RestoreExpansion(&root_);
+            return;
+        }
+        for (TVirtualNode* parent : pendingParents_) {
+            auto& kids = *parent->children;
+            if (kids.committed < kids.rows.size() && (parent == &root_ || IsAnnounced(parent))) {
+                beginInsertRows(IndexOf(parent, 0), static_cast<int>(kids.committed),
+                                static_cast<int>(kids.rows.size()) - 1);
+                kids.committed = static_cast<std::uint32_t>(kids.rows.size());
+                endInsertRows();
+            }
+        }
+        pendingParents_.clear();
+        for (TVirtualNode* node : pendingExpand_) {
+            if (node->Has(kExpanded) && IsAnnounced(node)) {
+                tree_.QTreeView::setExpanded(IndexOf(node, 0), true);
+            }
+        }
+        pendingExpand_.clear();
+        if (dataDirty_) {
+            dataDirty_ = false;
+            EmitAllChanged(&root_);
+        }
+    }
+
+    static void Renumber(TVirtualNode* parent) {
+        auto& rows = parent->children->rows;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            rows[i]->index = static_cast<std::uint32_t>(i);
+        }
+    }
+
+    void Sort(int column, TSortDirection direction) {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        SortChildren(&root_, column, direction == TSortDirection::Ascending);
+        const QModelIndexList from = persistentIndexList();
+        QModelIndexList to;
+        to.reserve(from.size());
+        for (const QModelIndex& index : from) {
+            TVirtualNode* node = Node(index);
+            to.append(createIndex(static_cast<int>(node->index), index.column(), node));
+        }
+        changePersistentIndexList(from, to);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+
+    // ---- columns ----
+    std::vector<ColumnInfo>& Columns() { return columns_; }
+
+    void AddColumn() {
+        const int n = static_cast<int>(columns_.size());
+        beginInsertColumns({}, n, n);
+        columns_.emplace_back();
+        endInsertColumns();
+    }
+
+    void ClearColumns() {
+        if (columns_.empty()) {
+            return;
+        }
+        beginRemoveColumns({}, 0, static_cast<int>(columns_.size()) - 1);
+        columns_.clear();
+        endRemoveColumns();
+    }
+
+    void ColumnChanged(int column) {
+        emit headerDataChanged(Qt::Horizontal, column, column);
+        EmitAllChanged(&root_);
+    }
+
+private:
+    static Qt::Alignment Alignment(TAlignment alignment) {
+        switch (alignment) {
+            case TAlignment::Right:
+                return Qt::AlignRight | Qt::AlignVCenter;
+            case TAlignment::Center:
+                return Qt::AlignHCenter | Qt::AlignVCenter;
+            default:
+                return Qt::AlignLeft | Qt::AlignVCenter;
+        }
+    }
+
+    const TVirtualNode* NodeOrRoot(const QModelIndex& index) const {
+        return index.isValid() ? Node(index) : &root_;
+    }
+
+    QVariant CellText(TVirtualNode* node, int column) const {
+        std::string text;
+        if (tree_.OnGetText) {
+            tree_.OnGetText(tree_, node, column, TVSTTextType::Normal, text);
+        }
+        return QFile::decodeName(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
+    }
+
+    QVariant CellHint(TVirtualNode* node, int column) const {
+        std::string hint;
+        if (tree_.OnGetHint) {
+            tree_.OnGetHint(tree_, node, column, hint);
+        }
+        if (hint.empty()) {
+            return {};
+        }
+        return QFile::decodeName(QByteArray::fromRawData(hint.data(), qsizetype(hint.size())));
+    }
+
+    QVariant CellIcon(TVirtualNode* node, int column) const {
+        int imageIndex = -1;
+        bool ghosted = false;
+        if (tree_.OnGetImageIndex) {
+            tree_.OnGetImageIndex(tree_, node, TImageKind::Normal, column, ghosted, imageIndex);
+        }
+        if (imageIndex < 0) {
+            return {};
+        }
+        return TIconList::Instance().Icon(imageIndex);
+    }
+
+    static QVariant CellCheck(const TVirtualNode* node, int column) {
+        if (column != 0 || node->checkType != TCheckType::CheckBox) {
+            return {};
+        }
+        switch (node->checkState) {
+            case TCheckState::Checked:
+            case TCheckState::CheckedPressed:
+                return Qt::Checked;
+            case TCheckState::Mixed:
+                return Qt::PartiallyChecked;
+            default:
+                return Qt::Unchecked;
+        }
+    }
+
+    void BeginResetOnce() {
+        if (!resetting_) {
+            beginResetModel();
+            resetting_ = true;
+        }
+    }
+
+    static void CommitAll(TVirtualNode* node) {
+        if (!node->children) {
+            return;
+        }
+        node->children->committed = static_cast<std::uint32_t>(node->children->rows.size());
+        for (const auto& child : node->children->rows) {
+            if (child->children) {
+                CommitAll(child.get());
+            }
+        }
+    }
+
+    void RestoreExpansion(TVirtualNode* node) {
+        if (!node->children) {
+            return;
+        }
+        for (const auto& child : node->children->rows) {
+            if (child->children) {
+                if (child->Has(kExpanded)) {
+                    tree_.QTreeView::setExpanded(IndexOf(child.get(), 0), true);
+                }
+                RestoreExpansion(child.get());
+            }
+        }
+    }
+
+    void EmitAllChanged(TVirtualNode* node) {
+        if (!node->children || node->children->committed == 0 || columns_.empty()) {
+            return;
+        }
+        const int last = static_cast<int>(node->children->committed) - 1;
+        const QModelIndex parentIndex = IndexOf(node, 0);
+        emit dataChanged(index(0, 0, parentIndex),
+                         index(last, static_cast<int>(columns_.size()) - 1, parentIndex));
+        for (std::uint32_t i = 0; i < node->children->committed; ++i) {
+            TVirtualNode* child = node->Child(i);
+            if (child->children) {
+                EmitAllChanged(child);
+            }
+        }
+    }
+
+    void SortChildren(TVirtualNode* parent, int column, bool ascending) {
+        if (!parent->children) {
+            return;
+        }
+        auto& rows = parent->children->rows;
+        if (rows.size() > 1) {
+            std::vector<PVirtualNode> siblings(rows.size());
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                siblings[i] = rows[i].get();
+            }
+            std::function<int(std::size_t, std::size_t)> compare;
+            if (tree_.OnPrepareSort) {
+                compare = tree_.OnPrepareSort(tree_, siblings, column);
+            }
+            if (!compare) {
+                compare = [this, &siblings, column](std::size_t a, std::size_t b) {
+                    int result = 0;
+                    if (tree_.OnCompareNodes) {
+                        tree_.OnCompareNodes(tree_, siblings[a], siblings[b], column, result);
+                    }
+                    return result;
+                };
+            }
+            const std::vector<std::uint32_t> order =
+                SiblingSorter(compare, ascending).Sort(rows.size());
+            std::vector<std::unique_ptr<TVirtualNode>> sorted(rows.size());
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                sorted[i] = std::move(rows[order[i]]);
+            }
+            rows = std::move(sorted);
+            Renumber(parent);
+        }
+        for (const auto& child : rows) {
+            if (child->children) {
+                SortChildren(child.get(), column, ascending);
+            }
+        }
+    }
+
+    TVirtualStringTree& tree_;
+    TVirtualNode root_;
+    std::vector<ColumnInfo> columns_;
+    std::vector<TVirtualNode*> pendingParents_;
+    std::vector<TVirtualNode*> pendingExpand_;
+    std::vector<TVirtualNode*> dirtyParents_;
+    bool resetting_ = false;
+    bool dataDirty_ = false;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Columns and header
+
+QString TVirtualTreeColumn::Text() const {
+    return tree_->model_->Columns()[static_cast<std::size_t>(index_)].text;
+}
+
+void TVirtualTreeColumn::SetText(const QString& text) {
+    tree_->model_->Columns()[static_cast<std::size_t>(index_)].text = text;
+    emit tree_->model_->headerDataChanged(Qt::Horizontal, index_, index_);
+}
+
+int TVirtualTreeColumn::Width() const {
+    return tree_->model_->Columns()[static_cast<std::size_t>(index_)].width;
+}
+
+void TVirtualTreeColumn::SetWidth(int width) {
+    tree_->model_->Columns()[static_cast<std::size_t>(index_)].width = width;
+    tree_->header()->resizeSection(index_, width);
+}
+
+QColor TVirtualTreeColumn::Color() const {
+    return tree_->model_->Columns()[static_cast<std::size_t>(index_)].color;
+}
+
+void TVirtualTreeColumn::SetColor(const QColor& color) {
+    tree_->model_->Columns()[static_cast<std::size_t>(index_)].color = color;
+    tree_->model_->ColumnChanged(index_);
+}
+
+TAlignment TVirtualTreeColumn::Alignment() const {
+    return tree_->model_->Columns()[static_cast<std::size_t>(index_)].alignment;
+}
+
+void TVirtualTreeColumn::SetAlignment(TAlignment alignment) {
+    tree_->model_->Columns()[static_cast<std::size_t>(index_)].alignment = alignment;
+    tree_->model_->ColumnChanged(index_);
+}
+
+int TVirtualTreeColumn::Position() const {
+    return tree_->header()->visualIndex(index_);
+}
+
+void TVirtualTreeColumn::SetPosition(int position) {
+    QHeaderView* header = tree_->header();
+    const int target = std::clamp(position, 0, header->count() - 1);
+    header->moveSection(header->visualIndex(index_), target);
+}
+
+bool TVirtualTreeColumn::Visible() const {
+    return !tree_->header()->isSectionHidden(index_);
+}
+
+void TVirtualTreeColumn::SetVisible(bool visible) {
+    tree_->header()->setSectionHidden(index_, !visible);
+}
+
+void TVirtualTreeColumns::Clear() {
+    tree_.model_->ClearColumns();
+    tree_.header_.SetSortColumn(kNoColumn);
+}
+
+void TVirtualTreeColumns::BeginUpdate() {
+    tree_.header()->setUpdatesEnabled(false);
+}
+
+void TVirtualTreeColumns::EndUpdate() {
+    tree_.header()->setUpdatesEnabled(true);
+}
+
+TVirtualTreeColumn TVirtualTreeColumns::Add() {
+    tree_.model_->AddColumn();
+    const int index = Count() - 1;
+    tree_.header()->resizeSection(index, tree_.model_->Columns().back().width);
+    return TVirtualTreeColumn(tree_, index);
+}
+
+int TVirtualTreeColumns::Count() const {
+    return tree_.model_->columnCount();
+}
+
+TVirtualTreeColumn TVirtualTreeColumns::Items(int index) {
+    if (index < 0 || index >= Count()) {
+        throw ListIndexError("column index out of bounds (" + std::to_string(index) + ")");
+    }
+    return TVirtualTreeColumn(tree_, index);
+}
+
+void TVTHeader::SetSortColumn(int column) {
+    sortColumn_ = column;
+    ShowSortGlyph();
+}
+
+void TVTHeader::SetSortDirection(TSortDirection direction) {
+    sortDirection_ = direction;
+    ShowSortGlyph();
+}
+
+void TVTHeader::ShowSortGlyph() {
+    tree_.inHeaderSync_ = true;
+    tree_.header()->setSortIndicator(sortColumn_, sortDirection_ == TSortDirection::Ascending
+                                                      ? Qt::AscendingOrder
+                                                      : Qt::DescendingOrder);
+    tree_.inHeaderSync_ = false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tree
+
+TVirtualStringTree::TVirtualStringTree(QWidget* parent)
+    : QTreeView(parent), model_(std::make_unique<TVTModel>(*this)), header_(*this) {
+    setModel(model_.get());
+    // A million rows scroll smoothly only when the view need not measure each one.
+    setUniformRowHeights(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setAllColumnsShowFocus(true);
+    setExpandsOnDoubleClick(true);
+    QHeaderView* h = header();
+    h->setSectionsMovable(true);
+    h->setSectionsClickable(true);
+    h->setSortIndicatorShown(true);
+    h->setSortIndicator(kNoColumn, Qt::AscendingOrder);
+    h->setStretchLastSection(false);
+    h->viewport()->installEventFilter(this);
+    // The header flips its own glyph on a click; the sort state is ours.
+    connect(h, &QHeaderView::sortIndicatorChanged, this, [this](int, Qt::SortOrder) {
+        if (!inHeaderSync_) {
+            header_.ShowSortGlyph();
+        }
+    });
+    connect(h, &QHeaderView::sectionClicked, this, [this](int column) {
+        if (OnHeaderClick) {
+            OnHeaderClick(*this, column, Qt::LeftButton);
+        }
+    });
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        if (PVirtualNode node = NodeAt(index)) {
+            node->Set(kExpanded, true);
+        }
+    });
+    connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+        if (PVirtualNode node = NodeAt(index)) {
+            node->Set(kExpanded, false);
+        }
+    });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) {
+                if (OnChange) {
+                    OnChange(*this, NodeAt(current));
+                }
+            });
+}
+
+TVirtualStringTree::~TVirtualStringTree() {
+    // The view must let go of the model before the model goes.
+    setModel(nullptr);
+}
+
+void TVirtualStringTree::Clear() {
+    model_->ClearRows();
+}
+
+void TVirtualStringTree::BeginUpdate() {
+    ++updateCount_;
+}
+
+void TVirtualStringTree::EndUpdate() {
+    if (updateCount_ == 0) {
+        return;
+    }
+    if (--updateCount_ == 0) {
+        model_->FlushUpdate();
+        viewport()->update();
+    }
+}
+
+PVirtualNode TVirtualStringTree::AddChild(PVirtualNode parent) {
+    return model_->Append(parent != nullptr ? parent : model_->Root());
+}
+
+void TVirtualStringTree::DeleteNode(PVirtualNode node) {
+    if (node != nullptr && node != model_->Root()) {
+        model_->Delete(node);
+    }
+}
+
+TFileNodeData& TVirtualStringTree::GetNodeData(PVirtualNode node) {
+    return node->data;
+}
+
+namespace {
+
+// Live rows only: rows deleted inside an update bracket wait there until it ends.
+PVirtualNode LiveChildFrom(const TVirtualNode* parent, std::size_t from) {
+    if (!parent->children) {
+        return nullptr;
+    }
+    const auto& rows = parent->children->rows;
+    for (std::size_t i = from; i < rows.size(); ++i) {
+        if (!rows[i]->Has(kDeleted)) {
+            return rows[i].get();
+        }
+    }
+    return nullptr;
+}
+
+PVirtualNode LiveChildBefore(const TVirtualNode* parent, std::size_t before) {
+    if (!parent->children) {
+        return nullptr;
+    }
+    const auto& rows = parent->children->rows;
+    for (std::size_t i = std::min(before, rows.size()); i-- > 0;) {
+        if (!rows[i]->Has(kDeleted)) {
+            return rows[i].get();
+        }
+    }
+    return nullptr;
+}
+
+PVirtualNode LastDescendant(PVirtualNode node) {
+    while (PVirtualNode last = LiveChildBefore(node, node->RowCount())) {
+        node = last;
+    }
+    return node;
+}
+
+}  // namespace
+
+PVirtualNode TVirtualStringTree::GetFirst() const {
+    return LiveChildFrom(model_->Root(), 0);
+}
+
+PVirtualNode TVirtualStringTree::GetNext(PVirtualNode node) const {
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (PVirtualNode child = LiveChildFrom(node, 0)) {
+        return child;
+    }
+    for (; node != model_->Root(); node = node->parent) {
+        if (PVirtualNode sibling = LiveChildFrom(node->parent, node->index + 1)) {
+            return sibling;
+        }
+    }
+    return nullptr;
+}
+
+PVirtualNode TVirtualStringTree::GetLast() const {
+    PVirtualNode last = LiveChildBefore(model_->Root(), model_->Root()->RowCount());
+    return last != nullptr ? LastDescendant(last) : nullptr;
+}
+
+PVirtualNode TVirtualStringTree::GetPrevious(PVirtualNode node) const {
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (PVirtualNode sibling = LiveChildBefore(node->parent, node->index)) {
+        return LastDescendant(sibling);
+    }
+    return node->parent != model_->Root() ? node->parent : nullptr;
+}
+
+PVirtualNode TVirtualStringTree::GetFirstChild(PVirtualNode parent) const {
+    return LiveChildFrom(parent != nullptr ? parent : model_->Root(), 0);
+}
+
+PVirtualNode TVirtualStringTree::GetNextSibling(PVirtualNode node) const {
+    return node != nullptr ? LiveChildFrom(node->parent, node->index + 1) : nullptr;
+}
+
+PVirtualNode TVirtualStringTree::NodeParent(PVirtualNode node) const {
+    return node != nullptr && node->parent != model_->Root() ? node->parent : nullptr;
+}
+
+unsigned TVirtualStringTree::GetNodeLevel(PVirtualNode node) const {
+    unsigned level = 0;
+    for (const TVirtualNode* p = node->parent; p != model_->Root(); p = p->parent) {
+        ++level;
+    }
+    return level;
+}
+
+unsigned TVirtualStringTree::NodeIndex(PVirtualNode node) const {
+    return node->index;
+}
+
+unsigned TVirtualStringTree::ChildCount(PVirtualNode parent) const {
+    const TVirtualNode* p = parent != nullptr ? parent : model_->Root();
+    if (!p->children) {
+        return 0;
+    }
+    const auto& rows = p->children->rows;
+    return static_cast<unsigned>(
+        std::count_if(rows.begin(), rows.end(), [](const auto& n) { return !n->Has(kDeleted); }));
+}
+
+std::size_t TVirtualStringTree::TotalCount() const {
+    std::size_t count = 0;
+    for (PVirtualNode n = GetFirst(); n != nullptr; n = GetNext(n)) {
+        ++count;
+    }
+    return count;
+}
+
+TCheckType TVirtualStringTree::CheckType(PVirtualNode node) const {
+    return node->checkType;
+}
+
+void TVirtualStringTree::SetCheckType(PVirtualNode node, TCheckType type) {
+    node->checkType = type;
+}
+
+TCheckState TVirtualStringTree::CheckState(PVirtualNode node) const {
+    return node->checkState;
+}
+
+void TVirtualStringTree::SetCheckState(PVirtualNode node, TCheckState state) {
+    node->checkState = state;
+    if (InUpdate()) {
+        model_->MarkDataChanged();
+    } else if (const QModelIndex index = model_->IndexOf(node, 0); index.isValid()) {
+        emit model_->dataChanged(index, index, {Qt::CheckStateRole});
+    }
+}
+
+bool TVirtualStringTree::Expanded(PVirtualNode node) const {
+    return node->Has(kExpanded);
+}
+
+void TVirtualStringTree::SetExpanded(PVirtualNode node, bool expanded) {
+    node->Set(kExpanded, expanded);
+    if (const QModelIndex index = model_->IndexOf(node, 0); index.isValid() && !InUpdate()) {
+        QTreeView::setExpanded(index, expanded);
+    } else if (expanded) {
+        model_->DeferExpand(node);
+    }
+}
+
+PVirtualNode TVirtualStringTree::FocusedNode() const {
+    return NodeAt(currentIndex());
+}
+
+void TVirtualStringTree::SetFocusedNode(PVirtualNode node) {
+    setCurrentIndex(model_->IndexOf(node, 0));
+}
+
+void TVirtualStringTree::SortTree(int column, TSortDirection direction) {
+    model_->Sort(column, direction);
+}
+
+QModelIndex TVirtualStringTree::IndexOf(PVirtualNode node, int column) const {
+    return model_->IndexOf(node, column);
+}
+
+PVirtualNode TVirtualStringTree::NodeAt(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != model_.get()) {
+        return nullptr;
+    }
+    return TVTModel::Node(index);
+}
+
+void TVirtualStringTree::EnsureInitialized(PVirtualNode node) const {
+    if (node->Has(kInitialized)) {
+        return;
+    }
+    node->Set(kInitialized, true);
+    if (OnInitNode) {
+        OnInitNode(const_cast<TVirtualStringTree&>(*this), NodeParent(node), node);
+    }
+}
+
+void TVirtualStringTree::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeView::mouseDoubleClickEvent(event);
+    if (OnDblClick) {
+        OnDblClick(*this);
+    }
+}
+
+bool TVirtualStringTree::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == header()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const int column = header()->logicalIndexAt(mouse->position().toPoint());
+            if (event->type() == QEvent::MouseButtonPress && OnHeaderMouseDown) {
+                OnHeaderMouseDown(*this, column, mouse->button());
+            } else if (event->type() == QEvent::MouseButtonRelease &&
+                       mouse->button() != Qt::LeftButton && column >= 0 && OnHeaderClick) {
+                // Left clicks arrive through sectionClicked, which knows drags from clicks.
+                OnHeaderClick(*this, column, mouse->button());
+            }
+        }
+    }
+    return QTreeView::eventFilter(watched, event);
+}
+
+}  // namespace purgala

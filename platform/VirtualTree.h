@@ -1,0 +1,192 @@
+#pragma once
+// A tree grid in which every row carries one TFileNodeData and the owner supplies, through
+// events, what each visible cell shows: text, hint and icon are asked for per painted cell, never
+// stored. Rows are appended at the top level or as the last child of a row, deleted, walked in
+// pre-order both ways, checked, and sorted level by level.
+
+#include <QColor>
+#include <QTreeView>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "scan/FileNodeData.h"
+
+namespace purgala {
+
+struct TVirtualNode;
+using PVirtualNode = TVirtualNode*;
+
+enum class TCheckType : std::uint8_t { None, CheckBox };
+// CheckedPressed is the moment a box is held down by the mouse; nothing in the program sets it.
+enum class TCheckState : std::uint8_t { Unchecked, Checked, CheckedPressed, Mixed };
+enum class TSortDirection : std::uint8_t { Ascending, Descending };
+enum class TImageKind : std::uint8_t { Normal, Selected, State, Overlay };
+enum class TVSTTextType : std::uint8_t { Normal, Static };
+enum class TAlignment : std::uint8_t { Left, Right, Center };
+
+inline constexpr int kNoColumn = -1;
+
+class TVirtualStringTree;
+class TVTModel;
+
+// One column of the header, by its creation index.
+class TVirtualTreeColumn {
+public:
+    QString Text() const;
+    void SetText(const QString& text);
+    int Width() const;
+    void SetWidth(int width);
+    QColor Color() const;
+    void SetColor(const QColor& color);
+    TAlignment Alignment() const;
+    void SetAlignment(TAlignment alignment);
+    int Position() const;  // display position
+    void SetPosition(int position);
+    bool Visible() const;
+    void SetVisible(bool visible);
+    int Index() const { return index_; }
+
+private:
+    friend class TVirtualTreeColumns;
+    TVirtualTreeColumn(TVirtualStringTree& tree, int index) : tree_(&tree), index_(index) {}
+    TVirtualStringTree* tree_;
+    int index_;
+};
+
+class TVirtualTreeColumns {
+public:
+    explicit TVirtualTreeColumns(TVirtualStringTree& tree) : tree_(tree) {}
+    void Clear();  // also resets the header's sort column to none
+    void BeginUpdate();
+    void EndUpdate();
+    TVirtualTreeColumn Add();
+    int Count() const;
+    TVirtualTreeColumn Items(int index);  // throws ListIndexError outside 0..Count()-1
+
+private:
+    TVirtualStringTree& tree_;
+};
+
+class TVTHeader {
+public:
+    explicit TVTHeader(TVirtualStringTree& tree) : tree_(tree), columns_(tree) {}
+    TVirtualTreeColumns& Columns() { return columns_; }
+    int SortColumn() const { return sortColumn_; }
+    void SetSortColumn(int column);
+    TSortDirection SortDirection() const { return sortDirection_; }
+    void SetSortDirection(TSortDirection direction);
+
+private:
+    friend class TVirtualTreeColumns;
+    friend class TVirtualStringTree;
+    void ShowSortGlyph();
+    TVirtualStringTree& tree_;
+    TVirtualTreeColumns columns_;
+    int sortColumn_ = kNoColumn;
+    TSortDirection sortDirection_ = TSortDirection::Ascending;
+};
+
+class TVirtualStringTree : public QTreeView {
+    Q_OBJECT
+public:
+    explicit TVirtualStringTree(QWidget* parent = nullptr);
+    ~TVirtualStringTree() override;
+
+    // ---- events, connected by the tree's owner ----
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType type,
+                       std::string& cellText)>
+        OnGetText;
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column,
+                       std::string& hintText)>
+        OnGetHint;
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node, TImageKind kind, int column,
+                       bool& ghosted, int& imageIndex)>
+        OnGetImageIndex;
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node1, PVirtualNode node2,
+                       int column, int& result)>
+        OnCompareNodes;
+    // Optional and faster: prepares one set of siblings for sorting (for example by converting
+    // each row's text once) and returns a comparison of positions in `siblings` that gives
+    // exactly what OnCompareNodes gives for the same two rows.
+    std::function<std::function<int(std::size_t, std::size_t)>(
+        TVirtualStringTree& sender, std::span<const PVirtualNode> siblings, int column)>
+        OnPrepareSort;
+    std::function<void(TVirtualStringTree& sender, int column, Qt::MouseButton button)>
+        OnHeaderClick;
+    std::function<void(TVirtualStringTree& sender, int column, Qt::MouseButton button)>
+        OnHeaderMouseDown;
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node)> OnChange;
+    std::function<void(TVirtualStringTree& sender, PVirtualNode parent, PVirtualNode node)>
+        OnInitNode;
+    std::function<void(TVirtualStringTree& sender)> OnDblClick;
+
+    // ---- rows ----
+    void Clear();
+    // A bulk change: the display is refreshed once, when the outermost EndUpdate runs.
+    void BeginUpdate();
+    void EndUpdate();
+    bool InUpdate() const { return updateCount_ > 0; }
+
+    // Appends a row as the last child of `parent`, or as the last top-level row for nullptr.
+    PVirtualNode AddChild(PVirtualNode parent);
+    // Removes the row and its children; its later siblings move up.
+    void DeleteNode(PVirtualNode node);
+    TFileNodeData& GetNodeData(PVirtualNode node);
+
+    PVirtualNode GetFirst() const;                  // first row in pre-order
+    PVirtualNode GetNext(PVirtualNode node) const;  // next row in pre-order
+    PVirtualNode GetLast() const;                   // last row in pre-order
+    PVirtualNode GetPrevious(PVirtualNode node) const;
+    PVirtualNode GetFirstChild(PVirtualNode parent) const;  // nullptr = top level
+    PVirtualNode GetNextSibling(PVirtualNode node) const;
+    PVirtualNode NodeParent(PVirtualNode node) const;  // nullptr for a top-level row
+    unsigned GetNodeLevel(PVirtualNode node) const;    // 0 at the top level
+    unsigned NodeIndex(PVirtualNode node) const;       // position among its siblings
+    unsigned ChildCount(PVirtualNode parent) const;    // nullptr = top level
+    unsigned RootNodeCount() const { return ChildCount(nullptr); }
+    std::size_t TotalCount() const;  // all rows
+
+    // Written directly: no check notification fires.
+    TCheckType CheckType(PVirtualNode node) const;
+    void SetCheckType(PVirtualNode node, TCheckType type);
+    TCheckState CheckState(PVirtualNode node) const;
+    void SetCheckState(PVirtualNode node, TCheckState state);
+
+    bool Expanded(PVirtualNode node) const;
+    void SetExpanded(PVirtualNode node, bool expanded);
+
+    PVirtualNode FocusedNode() const;
+    void SetFocusedNode(PVirtualNode node);
+
+    TVTHeader& Header() { return header_; }
+    // Sorts every set of siblings, the top level and the children of every row, by `column`.
+    void SortTree(int column, TSortDirection direction);
+
+    // The model index of a row's cell, for tests and for the view's own use.
+    QModelIndex IndexOf(PVirtualNode node, int column = 0) const;
+    PVirtualNode NodeAt(const QModelIndex& index) const;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class TVTModel;
+    friend class TVirtualTreeColumn;
+    friend class TVirtualTreeColumns;
+    friend class TVTHeader;
+
+    void EnsureInitialized(PVirtualNode node) const;
+
+    std::unique_ptr<TVTModel> model_;
+    TVTHeader header_;
+    int updateCount_ = 0;
+    bool inHeaderSync_ = false;
+};
+
+}  // namespace purgala
