@@ -1,0 +1,9 @@
+#include "app/UAbout.h"
+
+namespace purgala {
+
+TFMAbout::TFMAbout(QWidget* owner) : QDialog(owner) {
+    setWindowTitle(tr("About Purgala"));
+}
+
+}  // namespace purgala

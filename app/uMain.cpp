@@ -1,0 +1,270 @@
+#include "app/uMain.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/Application.h"
+#include "app/UAbout.h"
+#include "config/Config.h"
+#include "config/uOptions.h"
+#include "platform/Dialogs.h"
+#include "scan/FACtrl.h"
+#include "scan/Scanner.h"
+#include "util/ShellActions.h"
+
+namespace purgala {
+
+namespace {
+
+const QColor kTreeColor(239, 243, 255);
+const QColor kHeaderColor(123, 170, 255);
+
+QFrame* MakePanel(QWidget* parent, QFrame::Shadow shadow) {
+    auto* panel = new QFrame(parent);
+    panel->setFrameShape(shadow == QFrame::Plain ? QFrame::NoFrame : QFrame::Panel);
+    panel->setFrameShadow(shadow);
+    return panel;
+}
+
+}  // namespace
+
+TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(kDesignCaption);
+    resize(926, 478);
+
+    auto* client = new QWidget(this);
+    auto* clientLayout = new QVBoxLayout(client);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    clientLayout->setSpacing(0);
+    setCentralWidget(client);
+
+    // The command bar: five flat buttons at fixed places, as on the design.
+    Panel5 = MakePanel(client, QFrame::Plain);
+    Panel5->setObjectName("Panel5");
+    Panel5->setFixedHeight(44);
+    btnOpenFile = MakeCommandButton(Panel5, tr("&Check Temps"), 2, QStyle::SP_BrowserReload);
+    btnOpenFolder = MakeCommandButton(Panel5, tr("&Delete"), 121, QStyle::SP_TrashIcon);
+    SpeedButton3 = MakeCommandButton(Panel5, tr("&Open Folder"), 239, QStyle::SP_DirOpenIcon);
+    btnApply = MakeCommandButton(Panel5, tr("&Setting"), 358, QStyle::SP_FileDialogDetailedView);
+    SpeedButton2 = MakeCommandButton(Panel5, tr("&Exit"), 478, QStyle::SP_DialogCloseButton);
+    btnOpenFile->setObjectName("btnOpenFile");
+    btnOpenFolder->setObjectName("btnOpenFolder");
+    SpeedButton3->setObjectName("SpeedButton3");
+    btnApply->setObjectName("btnApply");
+    SpeedButton2->setObjectName("SpeedButton2");
+    clientLayout->addWidget(Panel5);
+
+    // The result area: a lowered outer and a raised inner frame around the strip and the tree.
+    Panel2 = MakePanel(client, QFrame::Sunken);
+    Panel2->setObjectName("Panel2");
+    auto* outer = new QVBoxLayout(Panel2);
+    outer->setContentsMargins(1, 1, 1, 1);
+    Panel3 = MakePanel(Panel2, QFrame::Raised);
+    Panel3->setObjectName("Panel3");
+    outer->addWidget(Panel3);
+    auto* inner = new QVBoxLayout(Panel3);
+    inner->setContentsMargins(1, 1, 1, 1);
+    inner->setSpacing(0);
+    clientLayout->addWidget(Panel2, 1);
+
+    Panel6 = MakePanel(Panel3, QFrame::Plain);
+    Panel6->setObjectName("Panel6");
+    Panel6->setFixedHeight(34);
+    Panel6->setAutoFillBackground(true);
+    QPalette stripPalette = Panel6->palette();
+    stripPalette.setColor(QPalette::Window, kTreeColor);
+    Panel6->setPalette(stripPalette);
+    cbCheckAll = new QCheckBox(tr("Check All"), Panel6);
+    cbCheckAll->setObjectName("cbCheckAll");
+    cbCheckAll->move(9, 8);
+    cbCheckAll->setMinimumSize(69, 17);
+    cbCheckAll->adjustSize();
+    cbCheckAll->setChecked(true);
+    inner->addWidget(Panel6);
+
+    VT = new TVirtualStringTree(Panel3);
+    VT->setObjectName("VT");
+    QPalette treePalette = VT->palette();
+    treePalette.setColor(QPalette::Base, kTreeColor);
+    // The selection keeps its colour when the tree loses the focus.
+    treePalette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         treePalette.color(QPalette::Active, QPalette::Highlight));
+    treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         treePalette.color(QPalette::Active, QPalette::HighlightedText));
+    VT->setPalette(treePalette);
+    QPalette headerPalette = VT->header()->palette();
+    headerPalette.setColor(QPalette::Button, kHeaderColor);
+    headerPalette.setColor(QPalette::Window, kHeaderColor);
+    VT->header()->setPalette(headerPalette);
+    VT->setMouseTracking(true);  // hot tracking
+    VT->OnInitNode = [this](TVirtualStringTree& sender, PVirtualNode parent, PVirtualNode node) {
+        VTInitNode(sender, parent, node);
+    };
+    VT->OnDblClick = [this](TVirtualStringTree& sender) { VTDblClick(sender); };
+    inner->addWidget(VT, 1);
+
+    SB = new QStatusBar(this);
+    SB->setObjectName("SB");
+    SB->setSizeGripEnabled(true);
+    SBPanel0 = new QLabel(SB);
+    SBPanel0->setFixedWidth(700);
+    SBPanel1 = new QLabel(SB);
+    SBPanel1->setFixedWidth(50);
+    SB->addWidget(SBPanel0);
+    SB->addWidget(SBPanel1);
+    setStatusBar(SB);
+
+    m1 = menuBar()->addAction(tr("About"));
+    m1->setObjectName("m1");
+    Help1 = menuBar()->addAction(tr("Help"));
+    Help1->setObjectName("Help1");
+
+    connect(btnOpenFile, &QToolButton::clicked, this, &TFMMain::btnOpenFileClick);
+    connect(btnOpenFolder, &QToolButton::clicked, this, &TFMMain::btnOpenFolderClick);
+    connect(SpeedButton3, &QToolButton::clicked, this, &TFMMain::SpeedButton3Click);
+    connect(btnApply, &QToolButton::clicked, this, &TFMMain::btnApplyClick);
+    connect(SpeedButton2, &QToolButton::clicked, this, &TFMMain::SpeedButton2Click);
+    // clicked, not toggled: only the user's own toggling runs the handler.
+    connect(cbCheckAll, &QCheckBox::clicked, this, &TFMMain::cbCheckAllClick);
+    connect(m1, &QAction::triggered, this, &TFMMain::m1Click);
+    connect(Help1, &QAction::triggered, this, &TFMMain::Help1Click);
+}
+
+TFMMain::~TFMMain() {
+    // The tree's handlers point into the controller: both go before the tree does.
+    FormClose();
+    TApplication::SetErrorHandler({});
+}
+
+QToolButton* TFMMain::MakeCommandButton(QWidget* bar, const QString& caption, int x,
+                                        int pictureKind) {
+    auto* button = new QToolButton(bar);
+    button->setText(caption);
+    button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(pictureKind)));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setAutoRaise(true);
+    button->setGeometry(x, 2, 113, 37);
+    return button;
+}
+
+void TFMMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TFMMain::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TFMMain::BeginCommand() {
+    SBPanel0->clear();
+}
+
+void TFMMain::ShowFailure(const QString& text) {
+    SBPanel0->setText(text);
+    SBPanel0->setToolTip(text);
+}
+
+void TFMMain::FormShow() {
+    // The tree turns icon indexes into icons through the process-wide list; nothing to bind.
+    // Failures are not shown in a box, but the user sees why a command stopped.
+    TApplication::SetErrorHandler([window = QPointer<TFMMain>(this)](const std::string& message) {
+        if (window) {
+            window->ShowFailure(QString::fromStdString(message));
+        }
+    });
+    FACtrl = std::make_unique<TFACtrl>(*this, *VT);
+    try {
+        const auto root = GetConfig().GetRoot();
+        FACtrl->BuildColumns(*VT, root->GetNodes());
+        setWindowTitle(kCaption);
+    } catch (const std::exception& e) {
+        // Set-up runs outside any event handler's guard; it ends like a failed command.
+        TApplication::HandleError(e.what());
+    }
+}
+
+void TFMMain::btnOpenFileClick() {
+    BeginCommand();
+    VT->Clear();
+    if (GetConfig().GetRoot()->GetFolders()->GetCount() == 0) {
+        btnApplyClick();
+    }
+    const auto folders = GetConfig().GetRoot()->GetFolders();
+    const int count = folders->GetCount();
+    for (int i = 0; i < count; ++i) {
+        const auto folder = folders->GetFolder(i);
+        const QByteArray ext = QFile::encodeName(folder->GetExt());
+        const QByteArray fullPath = QFile::encodeName(folder->GetFullpath());
+        ScanFolder(*VT, fullPath.toStdString(), ext.toStdString());
+    }
+}
+
+void TFMMain::cbCheckAllClick() {
+    BeginCommand();
+    const TCheckState state =
+        cbCheckAll->isChecked() ? TCheckState::Checked : TCheckState::Unchecked;
+    VT->BeginUpdate();
+    for (PVirtualNode node = VT->GetFirst(); node != nullptr; node = VT->GetNext(node)) {
+        VT->SetCheckState(node, state);
+    }
+    VT->EndUpdate();
+}
+
+void TFMMain::VTInitNode(TVirtualStringTree& sender, PVirtualNode, PVirtualNode node) {
+    if (sender.GetNodeLevel(node) > 0) {
+        sender.SetCheckType(node, TCheckType::CheckBox);
+    }
+}
+
+void TFMMain::SpeedButton3Click() {
+    BeginCommand();
+    OpenRowFolder(*VT);
+}
+
+void TFMMain::VTDblClick(TVirtualStringTree& sender) {
+    BeginCommand();
+    OpenRowFolder(sender);
+}
+
+void TFMMain::btnApplyClick() {
+    BeginCommand();
+    TfmSetting dialog(nullptr);
+    ShowModal(dialog);
+}
+
+void TFMMain::m1Click() {
+    BeginCommand();
+    TFMAbout about(this);
+    ShowModal(about);
+}
+
+void TFMMain::Help1Click() {
+    BeginCommand();
+    OpenHomePage();
+}
+
+void TFMMain::SpeedButton2Click() {
+    close();
+}
+
+void TFMMain::FormClose() {
+    // The controller detaches its handlers from the tree as it goes.
+    FACtrl.reset();
+}
+
+}  // namespace purgala
