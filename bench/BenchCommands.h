@@ -7,5 +7,8 @@ namespace purgala::bench {
 
 int RunScan(const Options& options);
 int RunTexts(const Options& options);
+int RunSort(const Options& options);
+int RunDelete(const Options& options);
+int RunScale(const Options& options);
 
 }  // namespace purgala::bench

@@ -28,6 +28,11 @@ const Command kCommands[] = {
     {"scan", "ScanFolder against GNU find, *.tmp and all files; memory per row",
      purgala::bench::RunScan},
     {"texts", "FileTimeToText per call", purgala::bench::RunTexts},
+    {"sort", "header sort of the file rows in memory, by size and by time",
+     purgala::bench::RunSort},
+    {"delete", "safe deletion of the *.tmp files against find -delete", purgala::bench::RunDelete},
+    {"scale", "the main window's commands on a whole tree, with peak memory",
+     purgala::bench::RunScale},
 };
 
 void Usage() {

@@ -1,0 +1,12 @@
+#include <cstdio>
+
+#include "bench/BenchCommands.h"
+
+namespace purgala::bench {
+
+int RunDelete(const Options&) {
+    std::puts("not measured yet");
+    return 0;
+}
+
+}  // namespace purgala::bench
