@@ -18,6 +18,7 @@ enum NodeFlag : std::uint8_t {
     kExpanded = 1,
     kInitialized = 2,
     kDeleted = 4,
+    kHasDeletedChildren = 8,  // listed for closing its gaps at the end of the bracket
 };
 
 }  // namespace
@@ -286,22 +287,23 @@ public:
             // close the gaps once when the bracket ends.
             BeginResetOnce();
             node->Set(kDeleted, true);
-            if (std::find(dirtyParents_.begin(), dirtyParents_.end(), parent) ==
-                dirtyParents_.end()) {
+            if (!parent->Has(kHasDeletedChildren)) {
+                parent->Set(kHasDeletedChildren, true);
                 dirtyParents_.push_back(parent);
             }
             return;
         }
         const bool announced = IsAnnounced(node);
         const int row = static_cast<int>(node->index);
+        const bool committed = node->index < kids.committed;
         if (announced) {
             beginRemoveRows(IndexOf(parent, 0), row, row);
         }
-        kids.rows.erase(kids.rows.begin() + row);
+        kids.rows.erase(kids.rows.begin() + row);  // `node` is gone from here on
         for (std::size_t i = static_cast<std::size_t>(row); i < kids.rows.size(); ++i) {
             kids.rows[i]->index = static_cast<std::uint32_t>(i);
         }
-        if (node->index < kids.committed) {
+        if (committed) {
             --kids.committed;
         }
         if (announced) {
@@ -330,7 +332,14 @@ public:
     // Ends the outermost update bracket: tells the view everything that changed, in one go.
     void FlushUpdate() {
         if (resetting_) {
+            // Deepest first: closing the gaps of a parent frees the deleted rows below it, which
+            // may themselves be on the list.
+            std::stable_sort(dirtyParents_.begin(), dirtyParents_.end(),
+                             [](const TVirtualNode* a, const TVirtualNode* b) {
+                                 return Depth(a) > Depth(b);
+                             });
             for (TVirtualNode* parent : dirtyParents_) {
+                parent->Set(kHasDeletedChildren, false);
                 auto& rows = parent->children->rows;
                 std::erase_if(rows, [](const auto& n) { return n->Has(kDeleted); });
                 Renumber(parent);
@@ -365,6 +374,14 @@ public:
             dataDirty_ = false;
             EmitAllChanged(&root_);
         }
+    }
+
+    static unsigned Depth(const TVirtualNode* node) {
+        unsigned depth = 0;
+        for (; node->parent != nullptr; node = node->parent) {
+            ++depth;
+        }
+        return depth;
     }
 
     static void Renumber(TVirtualNode* parent) {

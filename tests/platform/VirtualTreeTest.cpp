@@ -1,0 +1,223 @@
+#include "platform/VirtualTree.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <string>
+#include <vector>
+
+#include "util/Errors.h"
+
+namespace purgala {
+namespace {
+
+// A tree of folder rows with file rows under them, named "f<i>" and "f<i>/<j>".
+class VirtualTreeTest : public ::testing::Test {
+protected:
+    PVirtualNode Add(PVirtualNode parent, const std::string& name) {
+        PVirtualNode node = tree_.AddChild(parent);
+        tree_.GetNodeData(node).SetText(TFieldKind::FileName, name);
+        return node;
+    }
+    void Fill(int folders, int files) {
+        for (int i = 0; i < folders; ++i) {
+            PVirtualNode folder = Add(nullptr, "f" + std::to_string(i));
+            for (int j = 0; j < files; ++j) {
+                Add(folder, "f" + std::to_string(i) + "/" + std::to_string(j));
+            }
+        }
+    }
+    std::string Name(PVirtualNode node) { return tree_.GetNodeData(node).FileName(); }
+    std::vector<std::string> Forward() {
+        std::vector<std::string> names;
+        for (PVirtualNode n = tree_.GetFirst(); n != nullptr; n = tree_.GetNext(n)) {
+            names.push_back(Name(n));
+        }
+        return names;
+    }
+    std::vector<std::string> Backward() {
+        std::vector<std::string> names;
+        for (PVirtualNode n = tree_.GetLast(); n != nullptr; n = tree_.GetPrevious(n)) {
+            names.insert(names.begin(), Name(n));
+        }
+        return names;
+    }
+
+    TVirtualStringTree tree_;
+};
+
+TEST_F(VirtualTreeTest, PreOrderWalksAgreeBothWaysAndSeeCollapsedRows) {
+    Fill(3, 2);
+    tree_.SetExpanded(tree_.GetFirst(), false);
+    const std::vector<std::string> expected = {"f0",   "f0/0", "f0/1", "f1",  "f1/0",
+                                               "f1/1", "f2",   "f2/0", "f2/1"};
+    EXPECT_EQ(Forward(), expected);
+    EXPECT_EQ(Backward(), expected);
+    EXPECT_EQ(tree_.TotalCount(), 9u);
+    EXPECT_EQ(tree_.RootNodeCount(), 3u);
+    const PVirtualNode file = tree_.GetNext(tree_.GetFirst());
+    EXPECT_EQ(tree_.GetNodeLevel(file), 1u);
+    EXPECT_EQ(tree_.NodeParent(file), tree_.GetFirst());
+    EXPECT_EQ(tree_.NodeParent(tree_.GetFirst()), nullptr);
+}
+
+TEST_F(VirtualTreeTest, DeletingKeepsSiblingPositionsRightInsideAndOutsideABracket) {
+    Fill(2, 5);
+    const PVirtualNode first = tree_.GetFirst();
+    tree_.DeleteNode(tree_.GetNext(tree_.GetNext(first)));  // f0/1
+    EXPECT_EQ(tree_.ChildCount(first), 4u);
+    EXPECT_EQ(tree_.NodeIndex(tree_.GetNext(tree_.GetNext(first))), 1u);  // f0/2 moved up
+
+    // Every other row of f1, walking backwards as the deletion does.
+    tree_.BeginUpdate();
+    bool drop = true;
+    for (PVirtualNode n = tree_.GetLast(); tree_.GetNodeLevel(n) > 0;) {
+        PVirtualNode previous = tree_.GetPrevious(n);
+        if (drop) {
+            tree_.DeleteNode(n);
+        }
+        drop = !drop;
+        n = previous;
+    }
+    tree_.EndUpdate();
+    EXPECT_EQ(Forward(), (std::vector<std::string>{"f0", "f0/0", "f0/2", "f0/3", "f0/4", "f1",
+                                                   "f1/1", "f1/3"}));
+    EXPECT_EQ(Backward(), Forward());
+    const PVirtualNode f1 = tree_.GetNextSibling(first);
+    EXPECT_EQ(tree_.NodeIndex(tree_.GetFirstChild(f1)), 0u);
+    EXPECT_EQ(tree_.NodeIndex(tree_.GetNextSibling(tree_.GetFirstChild(f1))), 1u);
+    EXPECT_EQ(tree_.model()->rowCount(tree_.IndexOf(f1)), 2);
+}
+
+TEST_F(VirtualTreeTest, DeletingAFolderAndThenOneOfItsRowsInOneBracket) {
+    Fill(3, 3);
+    const PVirtualNode f1 = tree_.GetNextSibling(tree_.GetFirst());
+    const PVirtualNode f1Row = tree_.GetFirstChild(f1);
+    tree_.BeginUpdate();
+    tree_.DeleteNode(f1);
+    tree_.DeleteNode(f1Row);
+    tree_.DeleteNode(tree_.GetLast());
+    tree_.EndUpdate();
+    EXPECT_EQ(Forward(), (std::vector<std::string>{"f0", "f0/0", "f0/1", "f0/2", "f2", "f2/0",
+                                                   "f2/1"}));
+    EXPECT_EQ(Backward(), Forward());
+}
+
+TEST_F(VirtualTreeTest, NestedBracketRefreshesOnceAtTheOutermostEnd) {
+    QSignalSpy inserted(tree_.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(tree_.model(), &QAbstractItemModel::modelReset);
+    tree_.BeginUpdate();
+    tree_.BeginUpdate();
+    Fill(2, 3);
+    tree_.EndUpdate();
+    EXPECT_TRUE(tree_.InUpdate());
+    EXPECT_EQ(inserted.count() + reset.count(), 0);
+    EXPECT_EQ(tree_.model()->rowCount(), 0);  // the view sees nothing yet
+    tree_.EndUpdate();
+    EXPECT_FALSE(tree_.InUpdate());
+    EXPECT_EQ(tree_.model()->rowCount(), 2);
+    EXPECT_EQ(tree_.model()->rowCount(tree_.IndexOf(tree_.GetFirst())), 3);
+    EXPECT_LE(inserted.count() + reset.count(), 3);  // the top level and each folder, at most
+    tree_.EndUpdate();                               // an unmatched end is harmless
+    EXPECT_FALSE(tree_.InUpdate());
+}
+
+TEST_F(VirtualTreeTest, CheckStateWrittenDirectlyFiresNoNotification) {
+    Fill(1, 1);
+    const PVirtualNode file = tree_.GetNext(tree_.GetFirst());
+    tree_.SetCheckType(file, TCheckType::CheckBox);
+    int changes = 0;
+    tree_.OnChange = [&](TVirtualStringTree&, PVirtualNode) { ++changes; };
+    tree_.SetCheckState(file, TCheckState::Checked);
+    EXPECT_EQ(tree_.CheckState(file), TCheckState::Checked);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(tree_.model()->data(tree_.IndexOf(file), Qt::CheckStateRole), Qt::Checked);
+}
+
+TEST_F(VirtualTreeTest, InitNodeRunsOnceBeforeARowIsFirstShown) {
+    std::vector<PVirtualNode> initialised;
+    tree_.OnInitNode = [&](TVirtualStringTree&, PVirtualNode, PVirtualNode node) {
+        initialised.push_back(node);
+    };
+    Fill(1, 2);
+    const PVirtualNode file = tree_.GetNext(tree_.GetFirst());
+    tree_.model()->data(tree_.IndexOf(file), Qt::DisplayRole);
+    tree_.model()->data(tree_.IndexOf(file), Qt::CheckStateRole);
+    tree_.CheckType(file);
+    EXPECT_EQ(std::count(initialised.begin(), initialised.end(), file), 1);
+}
+
+TEST_F(VirtualTreeTest, CellsAskTheEventsAndAFailingEventGivesAnEmptyCell) {
+    tree_.Header().Columns().Add().SetText("Name");
+    Fill(1, 1);
+    tree_.OnGetText = [this](TVirtualStringTree&, PVirtualNode node, int, TVSTTextType,
+                             std::string& text) {
+        if (tree_.GetNodeLevel(node) > 0) {
+            throw ConvertError("no text");
+        }
+        text = Name(node);
+    };
+    EXPECT_EQ(tree_.model()->data(tree_.IndexOf(tree_.GetFirst()), Qt::DisplayRole), "f0");
+    EXPECT_EQ(tree_.model()->data(tree_.IndexOf(tree_.GetNext(tree_.GetFirst()))).toString(), "");
+}
+
+TEST_F(VirtualTreeTest, SortOrdersEverySetOfSiblingsAndKeepsEqualRowsStable) {
+    for (const char* name : {"b", "a", "c"}) {
+        PVirtualNode folder = Add(nullptr, name);
+        for (const char* file : {"2", "1", "1", "3"}) {
+            Add(folder, std::string(name) + file);
+        }
+    }
+    // Rows "x1" compare equal; their order shows the stability.
+    tree_.GetNodeData(tree_.GetNext(tree_.GetNext(tree_.GetFirst()))).ImageIndex = 7;
+    tree_.OnCompareNodes = [this](TVirtualStringTree&, PVirtualNode a, PVirtualNode b, int,
+                                  int& result) { result = Name(a).compare(Name(b)); };
+    tree_.SortTree(0, TSortDirection::Ascending);
+    EXPECT_EQ(Forward(), (std::vector<std::string>{"a", "a1", "a1", "a2", "a3", "b", "b1", "b1",
+                                                   "b2", "b3", "c", "c1", "c1", "c2", "c3"}));
+    const PVirtualNode b = tree_.GetNextSibling(tree_.GetFirst());
+    EXPECT_EQ(tree_.GetNodeData(tree_.GetFirstChild(b)).ImageIndex, 7);  // first of the equals
+    tree_.SortTree(0, TSortDirection::Descending);
+    EXPECT_EQ(Name(tree_.GetFirst()), "c");
+    // Descending takes the second of two equal rows first: the pair swaps.
+    EXPECT_EQ(tree_.GetNodeData(tree_.GetNext(tree_.GetNext(tree_.GetNext(b)))).ImageIndex, 7);
+}
+
+TEST_F(VirtualTreeTest, ColumnsAreCheckedByIndexAndClearingResetsTheSortColumn) {
+    auto& columns = tree_.Header().Columns();
+    columns.Add().SetText("A");
+    columns.Add().SetText("B");
+    tree_.Header().SetSortColumn(1);
+    EXPECT_EQ(columns.Items(1).Text(), "B");
+    EXPECT_THROW(columns.Items(2), ListIndexError);
+    EXPECT_THROW(columns.Items(-1), ListIndexError);
+    columns.Clear();
+    EXPECT_EQ(columns.Count(), 0);
+    EXPECT_EQ(tree_.Header().SortColumn(), kNoColumn);
+}
+
+TEST_F(VirtualTreeTest, ModelStaysConsistentThroughEveryChange) {
+    tree_.Header().Columns().Add();
+    tree_.Header().Columns().Add();
+    QAbstractItemModelTester tester(tree_.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    Fill(3, 4);
+    tree_.BeginUpdate();
+    Fill(2, 3);
+    tree_.DeleteNode(tree_.GetNext(tree_.GetFirst()));
+    tree_.EndUpdate();
+    tree_.DeleteNode(tree_.GetFirst());
+    tree_.DeleteNode(tree_.GetLast());
+    tree_.SetExpanded(tree_.GetFirst(), true);
+    tree_.OnCompareNodes = [this](TVirtualStringTree&, PVirtualNode a, PVirtualNode b, int,
+                                  int& result) { result = -Name(a).compare(Name(b)); };
+    tree_.SortTree(0, TSortDirection::Ascending);
+    tree_.model()->setData(tree_.IndexOf(tree_.GetLast()), Qt::Checked, Qt::CheckStateRole);
+    tree_.Clear();
+    Fill(1, 1);
+    EXPECT_EQ(tree_.TotalCount(), 2u);
+}
+
+}  // namespace
+}  // namespace purgala
