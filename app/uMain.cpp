@@ -141,7 +141,10 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFMMain::~TFMMain() {
-    // The tree's handlers point into the controller: both go before the tree does.
+    // The tree outlives this object's own part of the destruction: none of its handlers may
+    // call back into the window or the controller from here on.
+    VT->OnInitNode = nullptr;
+    VT->OnDblClick = nullptr;
     FormClose();
     TApplication::SetErrorHandler({});
 }

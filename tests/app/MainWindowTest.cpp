@@ -1,0 +1,245 @@
+#include "app/uMain.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTest>
+#include <QToolButton>
+#include <string>
+#include <vector>
+
+#include "config/Config.h"
+#include "platform/Dialogs.h"
+#include "scan/FACtrl.h"
+#include "tests/TestSupport.h"
+
+namespace purgala {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+// The default document with the given folder elements in its folder list.
+std::string ConfigWithFolders(const std::string& folders) {
+    std::string text(DefaultConfigText);
+    const std::string empty = "\t<folders>\t</folders>";
+    text.replace(text.find(empty), empty.size(), "\t<folders>" + folders + "\t</folders>");
+    return text;
+}
+
+std::string FolderElement(const std::string& path, const std::string& ext) {
+    return "<folder name=\"x\" fullpath=\"" + path + "\" ext=\"" + ext + "\"/>";
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramDirForTesting(program_.Path());
+        ResetConfigForTesting();
+        // Nothing here may open a real dialog.
+        SetModalHook([this](QDialog&) {
+            ++modalRuns_;
+            return int(QDialog::Rejected);
+        });
+    }
+    void TearDown() override {
+        SetModalHook({});
+        ResetConfigForTesting();
+        SetProgramDirForTesting({});
+    }
+
+    void WriteConfig(const std::string& text) { WriteFile(program_ / "PurgalaConfig.xml", text); }
+
+    // Rows in pre-order: level, check state and the name of the file or folder.
+    struct Row {
+        unsigned level;
+        TCheckState state;
+        std::string path;
+        bool operator==(const Row&) const = default;
+    };
+    static std::vector<Row> Rows(TVirtualStringTree& tree) {
+        std::vector<Row> rows;
+        for (PVirtualNode n = tree.GetFirst(); n != nullptr; n = tree.GetNext(n)) {
+            rows.push_back({tree.GetNodeLevel(n), tree.CheckState(n),
+                            std::string(tree.GetNodeData(n).FullPath())});
+        }
+        return rows;
+    }
+
+    TempDir program_;
+    TempDir data_;
+    int modalRuns_ = 0;
+};
+
+TEST_F(MainWindowTest, FirstShowWritesTheDefaultAndBuildsColumnsAndCaption) {
+    TFMMain window;
+    EXPECT_EQ(window.windowTitle(), "Vontra Purgala ");
+    window.show();
+    EXPECT_EQ(ReadFile(program_ / "PurgalaConfig.xml"), DefaultConfigText);
+    EXPECT_EQ(window.windowTitle(), "Vontra Purgala 2.5.3");
+    EXPECT_EQ(window.VT->Header().Columns().Count(), 6);
+    EXPECT_NE(FACtrl, nullptr);
+    EXPECT_TRUE(window.cbCheckAll->isChecked());
+    EXPECT_TRUE(window.SBPanel0->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, CommandBarHasItsCaptionsAndAccelerators) {
+    TFMMain window;
+    const std::vector<QToolButton*> buttons = {window.btnOpenFile, window.btnOpenFolder,
+                                               window.SpeedButton3, window.btnApply,
+                                               window.SpeedButton2};
+    const QStringList captions = {"&Check Temps", "&Delete", "&Open Folder", "&Setting", "&Exit"};
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        EXPECT_EQ(buttons[i]->text(), captions[int(i)]);
+        EXPECT_EQ(buttons[i]->size(), QSize(113, 37));
+        EXPECT_FALSE(buttons[i]->shortcut().isEmpty());
+    }
+    const auto actions = window.menuBar()->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[0]->text(), "About");
+    EXPECT_EQ(actions[1]->text(), "Help");
+}
+
+TEST_F(MainWindowTest, MalformedConfigLeavesDesignCaptionAndShowsWhyInStatusBar) {
+    WriteConfig("<config><nodes>");
+    TFMMain window;
+    window.show();
+    EXPECT_EQ(window.windowTitle(), "Vontra Purgala ");
+    EXPECT_EQ(window.VT->Header().Columns().Count(), 0);
+    EXPECT_FALSE(window.SBPanel0->text().isEmpty());
+
+    // Every later scan tries again, fails quietly, and says so in the status bar only.
+    window.SBPanel0->clear();
+    QTest::mouseClick(window.btnOpenFile, Qt::LeftButton);
+    EXPECT_FALSE(window.SBPanel0->text().isEmpty());
+    EXPECT_EQ(window.VT->TotalCount(), 0u);
+    EXPECT_EQ(modalRuns_, 0);
+
+    // The next command starts with a clean status line.
+    QTest::mouseClick(window.cbCheckAll, Qt::LeftButton);
+    EXPECT_TRUE(window.SBPanel0->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, CheckTempsTwiceListsEveryFileOnceInDocumentOrder) {
+    WriteFile(data_ / "one/a.tmp");
+    WriteFile(data_ / "one/deep/er/B.TMP");
+    WriteFile(data_ / "one/c.txt");
+    WriteFile(data_ / "two/x.dat");
+    WriteConfig(ConfigWithFolders(FolderElement(data_ / "two", "") +
+                                  FolderElement(data_ / "one", "tmp") +
+                                  FolderElement(data_ / "missing", "tmp")));
+    TFMMain window;
+    window.show();
+    window.btnOpenFileClick();
+    const auto first = Rows(*window.VT);
+    window.btnOpenFileClick();
+    EXPECT_EQ(Rows(*window.VT), first);
+
+    ASSERT_EQ(first.size(), 6u);
+    EXPECT_EQ(first[0], (Row{0, TCheckState::Unchecked, data_ / "two"}));
+    EXPECT_EQ(first[1], (Row{1, TCheckState::Checked, data_ / "two/x.dat"}));
+    EXPECT_EQ(first[2].path, data_ / "one");
+    EXPECT_EQ(first[5], (Row{0, TCheckState::Unchecked, data_ / "missing"}));
+    std::vector<std::string> oneFiles = {first[3].path, first[4].path};
+    std::sort(oneFiles.begin(), oneFiles.end());
+    EXPECT_EQ(oneFiles,
+              (std::vector<std::string>{data_ / "one/a.tmp", data_ / "one/deep/er/B.TMP"}));
+    EXPECT_EQ(modalRuns_, 0);
+}
+
+TEST_F(MainWindowTest, EmptyFolderListOpensTheSettingsThenScansNothing) {
+    TFMMain window;
+    window.show();
+    window.btnOpenFileClick();
+    EXPECT_EQ(modalRuns_, 1);
+    EXPECT_EQ(window.VT->TotalCount(), 0u);
+}
+
+TEST_F(MainWindowTest, CheckAllReachesCollapsedRowsAndNewScansAreChecked) {
+    WriteFile(data_ / "a/1.tmp");
+    WriteFile(data_ / "a/2.tmp");
+    WriteFile(data_ / "b/3.tmp");
+    WriteConfig(
+        ConfigWithFolders(FolderElement(data_ / "a", "tmp") + FolderElement(data_ / "b", "tmp")));
+    TFMMain window;
+    window.show();
+    window.btnOpenFileClick();
+    TVirtualStringTree& vt = *window.VT;
+    vt.SetExpanded(vt.GetFirst(), false);
+
+    QTest::mouseClick(window.cbCheckAll, Qt::LeftButton);
+    EXPECT_FALSE(window.cbCheckAll->isChecked());
+    for (const Row& row : Rows(vt)) {
+        EXPECT_EQ(row.state, TCheckState::Unchecked) << row.path;
+    }
+
+    // A new scan checks its rows whatever the box says, and leaves the box alone.
+    window.btnOpenFileClick();
+    EXPECT_FALSE(window.cbCheckAll->isChecked());
+    for (const Row& row : Rows(vt)) {
+        EXPECT_EQ(row.state, row.level == 0 ? TCheckState::Unchecked : TCheckState::Checked);
+    }
+
+    vt.SetExpanded(vt.GetFirst(), false);
+    QTest::mouseClick(window.cbCheckAll, Qt::LeftButton);  // off → on
+    QTest::mouseClick(window.cbCheckAll, Qt::LeftButton);  // on → off
+    QTest::mouseClick(window.cbCheckAll, Qt::LeftButton);  // off → on
+    for (const Row& row : Rows(vt)) {
+        EXPECT_EQ(row.state, TCheckState::Checked) << row.path;  // folder rows too
+    }
+    EXPECT_FALSE(vt.InUpdate());
+}
+
+TEST_F(MainWindowTest, CheckAllOnAnEmptyTreeDoesNothing) {
+    TFMMain window;
+    window.show();
+    QTest::mouseClick(window.cbCheckAll, Qt::LeftButton);
+    EXPECT_EQ(window.VT->TotalCount(), 0u);
+    EXPECT_TRUE(window.SBPanel0->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, OnlyFileRowsShowACheckBoxAndClickingItToggles) {
+    WriteFile(data_ / "a/1.tmp");
+    WriteConfig(ConfigWithFolders(FolderElement(data_ / "a", "tmp")));
+    TFMMain window;
+    window.show();
+    window.btnOpenFileClick();
+    TVirtualStringTree& vt = *window.VT;
+    const PVirtualNode folder = vt.GetFirst();
+    const PVirtualNode file = vt.GetNext(folder);
+    QAbstractItemModel* model = vt.model();
+
+    EXPECT_FALSE(model->data(vt.IndexOf(folder), Qt::CheckStateRole).isValid());
+    EXPECT_FALSE(model->flags(vt.IndexOf(folder)) & Qt::ItemIsUserCheckable);
+    EXPECT_EQ(vt.CheckType(folder), TCheckType::None);
+    EXPECT_EQ(model->data(vt.IndexOf(file), Qt::CheckStateRole), Qt::Checked);
+    EXPECT_EQ(vt.CheckType(file), TCheckType::CheckBox);
+
+    // The user's click goes through the model, as the view's own check box does.
+    ASSERT_TRUE(model->setData(vt.IndexOf(file), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_EQ(vt.CheckState(file), TCheckState::Unchecked);
+    EXPECT_EQ(vt.CheckState(folder), TCheckState::Unchecked);  // never mixed, never follows
+}
+
+TEST_F(MainWindowTest, ExitAndCloseBoxBothCloseAndReleaseTheController) {
+    for (const bool useExit : {true, false}) {
+        TFMMain window;
+        window.show();
+        ASSERT_NE(FACtrl, nullptr);
+        if (useExit) {
+            QTest::mouseClick(window.SpeedButton2, Qt::LeftButton);
+        } else {
+            window.close();
+        }
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_EQ(FACtrl, nullptr);
+        EXPECT_FALSE(window.VT->OnGetText);
+        EXPECT_EQ(modalRuns_, 0);
+    }
+}
+
+}  // namespace
+}  // namespace purgala
