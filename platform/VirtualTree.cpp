@@ -356,6 +356,9 @@ public:
         }
         for (TVirtualNode* parent : pendingParents_) {
             auto& kids = *parent->children;
+            // A scan appends a folder's rows in one bracket; the spare room of a vector that
+            // grew by doubling would cost a million-row tree megabytes.
+            kids.rows.shrink_to_fit();
             if (kids.committed < kids.rows.size() && (parent == &root_ || IsAnnounced(parent))) {
                 beginInsertRows(IndexOf(parent, 0), static_cast<int>(kids.committed),
                                 static_cast<int>(kids.rows.size()) - 1);

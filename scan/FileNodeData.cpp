@@ -1,7 +1,12 @@
 #include "scan/FileNodeData.h"
 
+#include <sys/sysmacros.h>
+
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <new>
 
 #include "util/FileUtils.h"
 
@@ -16,22 +21,6 @@ bool IsTimeKind(TFieldKind kind) {
 
 std::size_t TimeSlot(TFieldKind kind) {
     return Ord(kind) - Ord(TFieldKind::CreateTime);
-}
-
-// The kinds whose text a scanned file derives from its raw values.
-bool IsDerivedKind(TFieldKind kind) {
-    switch (kind) {
-        case TFieldKind::FileName:
-        case TFieldKind::FileSize:
-        case TFieldKind::FileExt:
-        case TFieldKind::FileType:
-        case TFieldKind::CreateTime:
-        case TFieldKind::AccessTime:
-        case TFieldKind::WriteTime:
-            return true;
-        default:
-            return false;
-    }
 }
 
 }  // namespace
@@ -62,20 +51,39 @@ std::string_view TFileNodeData::CompactText::View() const {
     return {bytes_.get() + sizeof length, length};
 }
 
+static_assert(sizeof(TFileNodeData) == 64, "a million rows are budgeted at this size");
+
+namespace {
+
+constexpr std::uint32_t kMinorBits = 20;
+constexpr std::uint32_t kUnknownDevice = 0xFFFFFFFF;
+
+std::uint32_t PackDevice(std::uint64_t device) {
+    const std::uint64_t major = ::major(device);
+    const std::uint64_t minor = ::minor(device);
+    if (major >= (1u << (32 - kMinorBits)) || minor >= (1u << kMinorBits)) {
+        return kUnknownDevice;  // never matches a real device: the row is never deleted
+    }
+    return static_cast<std::uint32_t>(major << kMinorBits | minor);
+}
+
+}  // namespace
+
 TFileNodeData::TFileNodeData(const TFileNodeData& other)
     : ExpandedImageIndex(other.ExpandedImageIndex),
       ImageIndex(other.ImageIndex),
-      kind_(other.kind_),
       nameOffset_(other.nameOffset_),
-      path_(other.path_),
+      device_(other.device_),
       size_(other.size_),
       times_{other.times_[0], other.times_[1], other.times_[2]},
-      device_(other.device_),
       inode_(other.inode_) {
-    if (other.texts_) {
-        texts_ = std::make_unique<std::string[]>(kFieldKindCount);
+    Reset(other.kind_);
+    if (kind_ == RowKind::ScannedFile) {
+        storage_.path = other.storage_.path;
+    } else if (other.PlainTexts()) {
+        storage_.texts = std::make_unique<std::string[]>(kFieldKindCount);
         for (std::size_t i = 0; i < kFieldKindCount; ++i) {
-            texts_[i] = other.texts_[i];
+            storage_.texts[i] = other.storage_.texts[i];
         }
     }
 }
@@ -87,73 +95,118 @@ TFileNodeData& TFileNodeData::operator=(const TFileNodeData& other) {
     return *this;
 }
 
-std::string TFileNodeData::Text(TFieldKind kind) const {
-    if (kind == TFieldKind::FullPath) {
-        return std::string(path_.View());
+TFileNodeData::TFileNodeData(TFileNodeData&& other) noexcept {
+    *this = std::move(other);
+}
+
+TFileNodeData& TFileNodeData::operator=(TFileNodeData&& other) noexcept {
+    if (this != &other) {
+        ExpandedImageIndex = other.ExpandedImageIndex;
+        ImageIndex = other.ImageIndex;
+        Reset(other.kind_);
+        if (kind_ == RowKind::ScannedFile) {
+            storage_.path = std::move(other.storage_.path);
+        } else {
+            storage_.texts = std::move(other.storage_.texts);
+        }
+        nameOffset_ = other.nameOffset_;
+        device_ = other.device_;
+        size_ = other.size_;
+        std::copy(std::begin(other.times_), std::end(other.times_), std::begin(times_));
+        inode_ = other.inode_;
     }
-    if (kind_ == RowKind::ScannedFile && IsDerivedKind(kind)) {
+    return *this;
+}
+
+TFileNodeData::~TFileNodeData() { DestroyStorage(); }
+
+void TFileNodeData::DestroyStorage() {
+    if (kind_ == RowKind::ScannedFile) {
+        storage_.path.~CompactText();
+    } else {
+        storage_.texts.~Texts();
+    }
+}
+
+void TFileNodeData::Reset(RowKind kind) {
+    DestroyStorage();
+    kind_ = kind;
+    if (kind == RowKind::ScannedFile) {
+        new (&storage_.path) CompactText();
+    } else {
+        new (&storage_.texts) Texts();
+    }
+}
+
+std::string_view TFileNodeData::FullPath() const {
+    if (kind_ == RowKind::ScannedFile) {
+        return storage_.path.View();
+    }
+    return PlainTexts() ? std::string_view(PlainTexts()[Ord(TFieldKind::FullPath)])
+                        : std::string_view();
+}
+
+std::uint64_t TFileNodeData::Device() const {
+    if (kind_ != RowKind::ScannedFile) {
+        return 0;
+    }
+    if (device_ == kUnknownDevice) {
+        return ~std::uint64_t{0};
+    }
+    return makedev(device_ >> kMinorBits, device_ & ((1u << kMinorBits) - 1));
+}
+
+std::string TFileNodeData::Text(TFieldKind kind) const {
+    if (kind_ == RowKind::ScannedFile) {
+        const std::string_view path = storage_.path.View();
         switch (kind) {
+            case TFieldKind::FullPath:
+                return std::string(path);
             case TFieldKind::FileName:
-                return std::string(path_.View().substr(nameOffset_));
+                return std::string(path.substr(nameOffset_));
             case TFieldKind::FileSize:
                 return std::to_string(size_);
             case TFieldKind::FileExt:
-                return FileExtOf(path_.View());
+                return FileExtOf(path);
             case TFieldKind::FileType:
                 return "file";
-            default:
+            case TFieldKind::CreateTime:
+            case TFieldKind::AccessTime:
+            case TFieldKind::WriteTime:
                 return FileTimeToText(times_[TimeSlot(kind)]);
+            default:
+                return {};
         }
     }
-    return texts_ ? texts_[Ord(kind)] : std::string();
+    return PlainTexts() ? PlainTexts()[Ord(kind)] : std::string();
 }
 
 void TFileNodeData::SetText(TFieldKind kind, std::string_view text) {
-    if (kind == TFieldKind::FullPath) {
-        if (kind_ == RowKind::ScannedFile) {
-            // The name is a part of the old path; keep it as the text it was.
-            SetText(TFieldKind::FileName, FileName());
-        }
-        path_ = CompactText(text);
-        return;
-    }
-    if (kind_ == RowKind::ScannedFile && IsDerivedKind(kind)) {
+    if (kind_ == RowKind::ScannedFile) {
         // From now on this row's texts stand on their own.
         auto texts = std::make_unique<std::string[]>(kFieldKindCount);
         for (std::size_t i = 0; i < kFieldKindCount; ++i) {
-            const auto k = static_cast<TFieldKind>(i);
-            if (k != TFieldKind::FullPath) {
-                texts[i] = Text(k);
-            }
+            texts[i] = Text(static_cast<TFieldKind>(i));
         }
-        texts_ = std::move(texts);
-        kind_ = RowKind::Plain;
+        Reset(RowKind::Plain);
+        storage_.texts = std::move(texts);
     }
-    if (!texts_) {
+    if (!storage_.texts) {
         if (text.empty()) {
             return;
         }
-        texts_ = std::make_unique<std::string[]>(kFieldKindCount);
+        storage_.texts = std::make_unique<std::string[]>(kFieldKindCount);
     }
-    texts_[Ord(kind)] = std::string(text);
+    storage_.texts[Ord(kind)] = std::string(text);
 }
 
 void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset,
                                const TFileEntryInfo& info) {
-    texts_.reset();
-    path_ = CompactText(fullPath);
-    size_ = info.size;
-    times_[0] = info.createTime;
-    times_[1] = info.accessTime;
-    times_[2] = info.writeTime;
-    device_ = info.device;
-    inode_ = info.inode;
-    if (nameOffset <= std::numeric_limits<std::uint16_t>::max()) {
-        kind_ = RowKind::ScannedFile;
-        nameOffset_ = static_cast<std::uint16_t>(nameOffset);
-    } else {
-        // A path deeper than the offset can say: keep this rare row's texts as texts.
-        kind_ = RowKind::Plain;
+    if (nameOffset > std::numeric_limits<std::uint16_t>::max()) {
+        // A path deeper than the offset can say: keep this rare row's texts as texts. Without
+        // an identity it is never deleted.
+        Reset(RowKind::Plain);
+        SetText(TFieldKind::FullPath, fullPath);
         SetText(TFieldKind::FileName, fullPath.substr(nameOffset));
         SetText(TFieldKind::FileSize, std::to_string(info.size));
         SetText(TFieldKind::CreateTime, FileTimeToText(info.createTime));
@@ -161,7 +214,17 @@ void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset
         SetText(TFieldKind::WriteTime, FileTimeToText(info.writeTime));
         SetText(TFieldKind::FileExt, FileExtOf(fullPath));
         SetText(TFieldKind::FileType, "file");
+        return;
     }
+    Reset(RowKind::ScannedFile);
+    storage_.path = CompactText(fullPath);
+    nameOffset_ = static_cast<std::uint16_t>(nameOffset);
+    size_ = info.size;
+    times_[0] = info.createTime;
+    times_[1] = info.accessTime;
+    times_[2] = info.writeTime;
+    device_ = PackDevice(info.device);
+    inode_ = info.inode;
 }
 
 TFileTime TFileNodeData::Time(TFieldKind kind) const {

@@ -30,9 +30,9 @@ public:
     TFileNodeData() = default;
     TFileNodeData(const TFileNodeData& other);
     TFileNodeData& operator=(const TFileNodeData& other);
-    TFileNodeData(TFileNodeData&&) noexcept = default;
-    TFileNodeData& operator=(TFileNodeData&&) noexcept = default;
-    ~TFileNodeData() = default;
+    TFileNodeData(TFileNodeData&& other) noexcept;
+    TFileNodeData& operator=(TFileNodeData&& other) noexcept;
+    ~TFileNodeData();
 
     std::int32_t ExpandedImageIndex = 0;
     std::int32_t ImageIndex = 0;
@@ -42,7 +42,7 @@ public:
     void SetText(TFieldKind kind, std::string_view text);
 
     std::string FileName() const { return Text(TFieldKind::FileName); }
-    std::string_view FullPath() const { return path_.View(); }
+    std::string_view FullPath() const;
     std::string FileSize() const { return Text(TFieldKind::FileSize); }
     std::string FileExt() const { return Text(TFieldKind::FileExt); }
     std::string FileType() const { return Text(TFieldKind::FileType); }
@@ -55,8 +55,8 @@ public:
     bool IsScannedFile() const { return kind_ == RowKind::ScannedFile; }
     std::int64_t Size() const { return size_; }
     TFileTime Time(TFieldKind kind) const;  // CreateTime, AccessTime or WriteTime
-    std::uint64_t Device() const { return device_; }
-    std::uint64_t Inode() const { return inode_; }
+    std::uint64_t Device() const;
+    std::uint64_t Inode() const { return IsScannedFile() ? inode_ : 0; }
 
 private:
     // A byte string of one pointer: the length is stored in front of the bytes.
@@ -76,15 +76,29 @@ private:
 
     enum class RowKind : std::uint8_t { Plain, ScannedFile };
 
+    using Texts = std::unique_ptr<std::string[]>;
+    // Ends the storage of the current kind and starts an empty one of `kind`.
+    void Reset(RowKind kind);
+    void DestroyStorage();
+    const Texts& PlainTexts() const { return storage_.texts; }
+
+    // A million rows must fit: the fields below keep the record at 64 bytes, so that a row
+    // with its tree node fills a 96-byte heap block.
     RowKind kind_ = RowKind::Plain;
     std::uint16_t nameOffset_ = 0;
-    CompactText path_;
+    // The kernel numbers a device in 32 bits (12 for the major, 20 for the minor number).
+    std::uint32_t device_ = 0;
+    // A scanned file keeps its path's bytes; any other row one text per kind, absent until a
+    // text is set.
+    union Storage {
+        Storage() : texts() {}
+        ~Storage() {}
+        CompactText path;
+        Texts texts;
+    } storage_;
     std::int64_t size_ = 0;
     TFileTime times_[3];
-    std::uint64_t device_ = 0;
     std::uint64_t inode_ = 0;
-    // Texts set one by one, by kind; absent for scanned files.
-    std::unique_ptr<std::string[]> texts_;
 };
 
 }  // namespace purgala
