@@ -18,6 +18,7 @@
 #include "config/Config.h"
 #include "config/uOptions.h"
 #include "platform/Dialogs.h"
+#include "platform/SpeedButton.h"
 #include "scan/FACtrl.h"
 #include "scan/Scanner.h"
 #include "util/ShellActions.h"
@@ -151,7 +152,7 @@ TFMMain::~TFMMain() {
 
 QToolButton* TFMMain::MakeCommandButton(QWidget* bar, const QString& caption, int x,
                                         int pictureKind) {
-    auto* button = new QToolButton(bar);
+    auto* button = new TSpeedButton(bar);
     button->setText(caption);
     button->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(pictureKind)));
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -191,6 +192,8 @@ void TFMMain::FormShow() {
         }
     });
     FACtrl = std::make_unique<TFACtrl>(*this, *VT);
+    // The keyboard goes to the rows: Check Temps, then the arrows and space pick what stays.
+    VT->setFocus();
     try {
         const auto root = GetConfig().GetRoot();
         FACtrl->BuildColumns(*VT, root->GetNodes());
