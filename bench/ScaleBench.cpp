@@ -1,11 +1,114 @@
-#include <cstdio>
+// The main window's commands on one whole synthetic tree, as a user meets them: scan every file,
+// "Check All" off and on, sort by size and by write time, delete everything checked. Each is
+// timed with the window showing the rows; the peak memory of the process comes last.
+#include <stdlib.h>
+#include <sys/resource.h>
 
+#include <QApplication>
+#include <QCheckBox>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "app/uMain.h"
 #include "bench/BenchCommands.h"
+#include "config/Config.h"
+#include "platform/Dialogs.h"
 
 namespace purgala::bench {
 
-int RunScale(const Options&) {
-    std::puts("not measured yet");
+namespace {
+
+double PeakMegabytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+// A command as the user runs it: the handler, then the repaint it leads to.
+double Command(const char* name, const std::function<void()>& run) {
+    const double seconds = Seconds([&] {
+        run();
+        QApplication::processEvents();
+    });
+    std::printf("  %-22s %8.2f s   peak %6.0f MB\n", name, seconds, PeakMegabytes());
+    return seconds;
+}
+
+class ProgramDir {
+public:
+    explicit ProgramDir(const std::string& parent) {
+        std::string pattern = parent + "/purgala-scale-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a folder under " + parent);
+        }
+        path_ = pattern;
+        SetProgramDirForTesting(path_);
+    }
+    ~ProgramDir() {
+        SetProgramDirForTesting({});
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+int RunScale(const Options& options) {
+    const SyntheticTree synthetic(options);
+    const ProgramDir program(options.parent);
+    {
+        // The default document with the synthetic tree as its one folder, every file listed.
+        std::string text(DefaultConfigText);
+        const std::string empty = "\t<folders>\t</folders>";
+        text.replace(text.find(empty), empty.size(),
+                     "\t<folders><folder name=\"bench\" fullpath=\"" + synthetic.Path() +
+                         "\" ext=\"\"/>\t</folders>");
+        std::FILE* file = std::fopen((program.Path() + "/PurgalaConfig.xml").c_str(), "wb");
+        if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+            throw std::runtime_error("cannot write the configuration");
+        }
+        std::fclose(file);
+    }
+    RunQuiet({"find", synthetic.Path(), "-type", "f", "-printf", ""});  // a warm cache
+    std::printf("tree: %zu files in %zu folders; one run each, window showing\n", synthetic.Files(),
+                synthetic.Folders());
+
+    const auto oldHook = SetMessageHook(
+        [](const TMessageRequest&) { return QMessageBox::Yes; });  // the delete question
+    {
+        TFMMain window;
+        window.resize(1280, 800);
+        window.show();
+        QApplication::processEvents();
+        std::printf("  %-22s %8s     peak %6.0f MB\n", "window shown", "", PeakMegabytes());
+
+        Command("Check Temps", [&] { window.btnOpenFileClick(); });
+        const std::size_t rows = window.VT->TotalCount() - window.VT->RootNodeCount();
+        if (rows != synthetic.Files()) {
+            throw std::runtime_error("listed " + std::to_string(rows) + " files");
+        }
+        Command("Check All off", [&] { window.cbCheckAll->click(); });
+        Command("Check All on", [&] { window.cbCheckAll->click(); });
+        auto headerClick = [&](int column) {
+            if (window.VT->OnHeaderClick) {
+                window.VT->OnHeaderClick(*window.VT, column, Qt::LeftButton);
+            }
+        };
+        Command("sort by File Size", [&] { headerClick(2); });
+        Command("sort by Write Time", [&] { headerClick(5); });
+        Command("Delete", [&] { window.btnOpenFolderClick(); });
+        const std::size_t left = window.VT->TotalCount() - window.VT->RootNodeCount();
+        std::printf("  rows left after Delete: %zu\n", left);
+    }
+    SetMessageHook(oldHook);
+    std::printf("peak memory of the process: %.0f MB\n", PeakMegabytes());
     return 0;
 }
 

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <exception>
 
@@ -100,6 +102,23 @@ private:
 };
 
 }  // namespace
+
+// Cells painted as usual, with a horizontal and a vertical grid line; per visible cell only.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Midlight));
+        const QRect r = option.rect;
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->restore();
+    }
+};
 
 // ---------------------------------------------------------------------------------------------
 // The model: rows owned by nodes, cells answered by the tree's events.
@@ -334,10 +353,9 @@ public:
         if (resetting_) {
             // Deepest first: closing the gaps of a parent frees the deleted rows below it, which
             // may themselves be on the list.
-            std::stable_sort(dirtyParents_.begin(), dirtyParents_.end(),
-                             [](const TVirtualNode* a, const TVirtualNode* b) {
-                                 return Depth(a) > Depth(b);
-                             });
+            std::stable_sort(
+                dirtyParents_.begin(), dirtyParents_.end(),
+                [](const TVirtualNode* a, const TVirtualNode* b) { return Depth(a) > Depth(b); });
             for (TVirtualNode* parent : dirtyParents_) {
                 parent->Set(kHasDeletedChildren, false);
                 auto& rows = parent->children->rows;
@@ -704,6 +722,7 @@ void TVTHeader::ShowSortGlyph() {
 TVirtualStringTree::TVirtualStringTree(QWidget* parent)
     : QTreeView(parent), model_(std::make_unique<TVTModel>(*this)), header_(*this) {
     setModel(model_.get());
+    setItemDelegate(new TGridDelegate(this));
     // A million rows scroll smoothly only when the view need not measure each one.
     setUniformRowHeights(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
