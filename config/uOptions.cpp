@@ -1,9 +1,268 @@
 #include "config/uOptions.h"
 
+#include <QApplication>
+#include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+#include "config/Config.h"
+#include "config/uAddFolder.h"
+#include "platform/Dialogs.h"
+#include "util/Errors.h"
+#include "util/FileUtils.h"
+#include "util/ShellActions.h"
+
 namespace purgala {
 
+namespace {
+
+const QColor kGridColor(0xEF, 0xF3, 0xFF);
+const QColor kHeaderColor(0x7B, 0xAA, 0xFF);
+
+// Rows keep file-system bytes; the document keeps Unicode text.
+std::string Encode(const QString& text) {
+    return QFile::encodeName(text).toStdString();
+}
+
+QString Decode(std::string_view bytes) {
+    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(TVirtualStringTree& tree) : tree_(tree) { tree_.BeginUpdate(); }
+    ~TUpdateBracket() { tree_.EndUpdate(); }
+    TUpdateBracket(const TUpdateBracket&) = delete;
+    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
+
+private:
+    TVirtualStringTree& tree_;
+};
+
+// Draws the horizontal and vertical lines between the cells, as in a grid.
+class TGridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        const QRect& r = option.rect;
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->restore();
+    }
+};
+
+}  // namespace
+
 TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
+    setObjectName("fmSetting");
     setWindowTitle(tr("Setup Folders to Check "));
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Sunken);
+    Panel1->setGeometry(10, 8, 462, 372);
+    auto* panelLayout = new QHBoxLayout(Panel1);
+    panelLayout->setContentsMargins(1, 1, 1, 1);
+
+    VT = new TVirtualStringTree(Panel1);
+    VT->setObjectName("VT");
+    VT->setToolTip(tr("Items"));
+    VT->setRootIsDecorated(false);
+    VT->setItemsExpandable(false);
+    VT->setItemDelegate(new TGridLineDelegate(VT));
+    QPalette gridPalette = VT->palette();
+    gridPalette.setColor(QPalette::Base, kGridColor);
+    VT->setPalette(gridPalette);
+    QPalette headerPalette = VT->header()->palette();
+    headerPalette.setColor(QPalette::Button, kHeaderColor);
+    headerPalette.setColor(QPalette::Window, kHeaderColor);
+    VT->header()->setPalette(headerPalette);
+    VT->header()->setSectionResizeMode(QHeaderView::Interactive);
+    const std::pair<const char*, int> columns[] = {
+        {"No", 30}, {"Folder Name", 100}, {"Full Path", 180}, {"File Extension", 130}};
+    for (const auto& [caption, width] : columns) {
+        TVirtualTreeColumn column = VT->Header().Columns().Add();
+        column.SetText(tr(caption));
+        column.SetWidth(width);
+    }
+    VT->OnGetText = [this](TVirtualStringTree& sender, PVirtualNode node, int column,
+                           TVSTTextType textType, std::string& cellText) {
+        VTGetText(sender, node, column, textType, cellText);
+    };
+    VT->OnDblClick = [this](TVirtualStringTree& sender) { VTDblClick(sender); };
+    panelLayout->addWidget(VT);
+
+    const auto makeButton = [this](const QString& caption, const char* name) {
+        auto* button = new QPushButton(caption, this);
+        button->setObjectName(name);
+        // Enter in the grid must not press "Add Folder To Check" behind the user's back.
+        button->setAutoDefault(false);
+        return button;
+    };
+    btnAdd = makeButton(tr("Add Folder To Check"), "btnAdd");
+    btnDel = makeButton(tr("Delete Selected Folder"), "btnDel");
+    btnOpen = makeButton(tr("Open Folder Explore"), "btnOpen");
+    btnExit = makeButton(tr("Close"), "btnExit");
+    // Where the desktop's font is too wide for a caption, the buttons and the dialog grow by the
+    // same amount rather than cut the caption off.
+    int buttonWidth = 129;
+    for (QPushButton* button : {btnAdd, btnDel, btnOpen, btnExit}) {
+        buttonWidth = std::max(buttonWidth, button->sizeHint().width());
+    }
+    btnAdd->setGeometry(481, 39, buttonWidth, 25);
+    btnDel->setGeometry(482, 85, buttonWidth, 25);
+    btnOpen->setGeometry(481, 137, buttonWidth, 25);
+    btnExit->setGeometry(481, 337, buttonWidth, 25);
+    setFixedSize(621 + buttonWidth - 129, 391);
+
+    connect(btnAdd, &QPushButton::clicked, this, &TfmSetting::btnAddClick);
+    connect(btnDel, &QPushButton::clicked, this, &TfmSetting::btnDelClick);
+    connect(btnOpen, &QPushButton::clicked, this, &TfmSetting::btnOpenClick);
+    connect(btnExit, &QPushButton::clicked, this, &TfmSetting::btnExitClick);
+}
+
+TfmSetting::~TfmSetting() {
+    // The grid outlives this part of the object: it must not call back into it while it goes.
+    VT->OnGetText = nullptr;
+    VT->OnDblClick = nullptr;
+}
+
+void TfmSetting::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TfmSetting::FormShow() {
+    // From here on a close writes back, even when the document cannot be read now.
+    open_ = true;
+    listRead_ = false;
+    {
+        TUpdateBracket update(*VT);
+        VT->Clear();
+        const auto folders = GetConfig().GetRoot()->GetFolders();
+        const int count = folders->GetCount();
+        for (int i = 0; i < count; ++i) {
+            const auto folder = folders->GetFolder(i);
+            TFileNodeData& data = VT->GetNodeData(VT->AddChild(nullptr));
+            data.SetText(TFieldKind::FileName, Encode(folder->GetName()));
+            data.SetText(TFieldKind::FullPath, Encode(folder->GetFullpath()));
+            data.SetText(TFieldKind::FileExt, Encode(folder->GetExt()));
+        }
+    }
+    listRead_ = true;
+    ClearFocusedRow();
+}
+
+void TfmSetting::VTGetText(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType,
+                           std::string& cellText) {
+    const TFileNodeData& data = sender.GetNodeData(node);
+    switch (column) {
+        case 0:
+            cellText = std::to_string(sender.NodeIndex(node) + 1);
+            break;
+        case 1:
+            cellText = data.FileName();
+            break;
+        case 2:
+            cellText = std::string(data.FullPath());
+            break;
+        case 3:
+            cellText = data.FileExt();
+            break;
+        default:
+            break;
+    }
+}
+
+void TfmSetting::btnAddClick() {
+    TfmFolder folderDialog(nullptr);
+    if (ShowModal(folderDialog) != QDialog::Accepted) {
+        return;
+    }
+    const std::string directory = Encode(folderDialog.Directory());
+    TUpdateBracket update(*VT);
+    TFileNodeData& data = VT->GetNodeData(VT->AddChild(nullptr));
+    data.SetText(TFieldKind::FileName, FolderDisplayName(directory));
+    data.SetText(TFieldKind::FullPath, directory);
+    data.SetText(TFieldKind::FileExt, Encode(folderDialog.Ext()));
+}
+
+void TfmSetting::btnDelClick() {
+    if (const PVirtualNode node = VT->FocusedNode()) {
+        VT->DeleteNode(node);
+        ClearFocusedRow();
+    }
+}
+
+void TfmSetting::ClearFocusedRow() {
+    // A row the user did not pick must never be the one deleted. The view would otherwise make
+    // the first row current as soon as it gets the keyboard focus, and a deleted row's
+    // neighbour current after a deletion, neither of them visibly selected.
+    VT->setCurrentIndex(QModelIndex());
+    VT->selectionModel()->clearSelection();
+}
+
+void TfmSetting::btnOpenClick() {
+    OpenRowFolder(*VT);
+}
+
+void TfmSetting::VTDblClick(TVirtualStringTree& sender) {
+    OpenRowFolder(sender);
+}
+
+void TfmSetting::btnExitClick() {
+    reject();
+}
+
+void TfmSetting::FormClose() {
+    if (!listRead_) {
+        // The grid never showed the document's folders: writing it back would replace folders
+        // the user never saw, should the file have become readable meanwhile.
+        throw InOutError("the configuration file could not be read when this dialog opened");
+    }
+    GetConfig().GetRoot()->GetFolders()->Clear();
+    for (PVirtualNode node = VT->GetFirst(); node != nullptr; node = VT->GetNext(node)) {
+        const TFileNodeData& data = VT->GetNodeData(node);
+        const auto folder = GetConfig().GetRoot()->GetFolders()->Add();
+        folder->SetName(Decode(data.FileName()));
+        folder->SetFullpath(Decode(data.FullPath()));
+        folder->SetExt(Decode(data.FileExt()));
+    }
+    GetConfig().Save();
+}
+
+void TfmSetting::done(int result) {
+    if (std::exchange(open_, false)) {
+        try {
+            FormClose();
+        } catch (const std::exception& failure) {
+            // Keeping the dialog open would not help: the cause outlasts any retry the user
+            // can make from here. The document keeps the new list for a later save.
+            ShowMessage({this,
+                         tr("The folder list could not be saved.\n\n%1")
+                             .arg(QFile::decodeName(failure.what())),
+                         QApplication::applicationName(), QMessageBox::Warning, QMessageBox::Ok});
+        }
+    }
+    QDialog::done(result);
 }
 
 }  // namespace purgala

@@ -1,7 +1,15 @@
 #pragma once
-// The folder settings dialog: the list of folders to check, edited in a grid.
+// The folder settings dialog: the folders to check, edited in a grid. It works on a copy of the
+// document's folder list and writes the grid back, and saves the file, whenever it closes.
 
 #include <QDialog>
+#include <string>
+
+#include "platform/VirtualTree.h"
+
+class QFrame;
+class QPushButton;
+class QShowEvent;
 
 namespace purgala {
 
@@ -9,6 +17,41 @@ class TfmSetting : public QDialog {
     Q_OBJECT
 public:
     explicit TfmSetting(QWidget* owner = nullptr);
+    ~TfmSetting() override;
+
+    QFrame* Panel1;
+    TVirtualStringTree* VT;
+    QPushButton* btnAdd;   // "Add Folder To Check"
+    QPushButton* btnDel;   // "Delete Selected Folder"
+    QPushButton* btnOpen;  // "Open Folder Explore"
+    QPushButton* btnExit;  // "Close"
+
+    // Fills the grid from the document's folder list.
+    void FormShow();
+    void VTGetText(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType textType,
+                   std::string& cellText);
+    void btnAddClick();
+    void btnDelClick();
+    void btnOpenClick();
+    void VTDblClick(TVirtualStringTree& sender);
+    void btnExitClick();
+    // Replaces the document's folder list with the grid's rows and saves the file; failures
+    // raise.
+    void FormClose();
+
+    // Every way of closing ends here: the rows are written back once per opening. When they
+    // cannot be saved the user is told why, and the dialog closes all the same.
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void ClearFocusedRow();
+
+    bool open_ = false;  // filled from the document and not yet written back
+
+    bool listRead_ = false;  // the grid was filled from the document at this opening
 };
 
 }  // namespace purgala

@@ -1,0 +1,357 @@
+#include "config/uAddFolder.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHash>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "util/Errors.h"
+
+namespace purgala {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kLevelRole = Qt::UserRole + 1;
+constexpr int kIndent = 10;
+constexpr int kRowHeight = 16;
+
+const QString kEllipsis = QStringLiteral("...");
+
+// The root of the mounted file system that holds `path`.
+QString VolumeRoot(const QString& path) {
+    const QStorageInfo storage(path);
+    return storage.isValid() ? storage.rootPath() : QStringLiteral("/");
+}
+
+// Each file system keeps the folder last opened on it for the rest of the run, so that choosing
+// it again in the drive list goes back there rather than to its root.
+QHash<QString, QString>& LastFolderOfVolume() {
+    static QHash<QString, QString> folders;
+    return folders;
+}
+
+QString ChildPath(const QString& dir, const QString& name) {
+    return dir.endsWith(QLatin1Char('/')) ? dir + name : dir + QLatin1Char('/') + name;
+}
+
+// Indents each entry by its depth, so the list reads as the branch of a tree it stands for.
+class TIndentDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem indented(option);
+        indented.rect.setLeft(indented.rect.left() + Indent(index));
+        QStyledItemDelegate::paint(painter, indented, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(size.width() + Indent(index));
+        size.setHeight(std::max(kRowHeight, option.fontMetrics.height() + 2));
+        return size;
+    }
+
+private:
+    static int Indent(const QModelIndex& index) { return index.data(kLevelRole).toInt() * kIndent; }
+};
+
+}  // namespace
+
+QString MinimizeName(const QString& path, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(path) <= width) {
+        return path;
+    }
+    const QStringList names = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QString root = path.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : QString();
+    QString shortest = path;
+    for (qsizetype first = 1; first < names.size(); ++first) {
+        shortest = root + kEllipsis + QLatin1Char('/') + names.mid(first).join(QLatin1Char('/'));
+        if (metrics.horizontalAdvance(shortest) <= width) {
+            return shortest;
+        }
+    }
+    // Not even the last name fits: its end goes too.
+    return metrics.elidedText(shortest, Qt::ElideRight, width);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
+    setItemDelegate(new TIndentDelegate(this));
+    setUniformItemSizes(true);
+    setIconSize(QSize(kRowHeight, kRowHeight));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(this, &QListWidget::doubleClicked, this,
+            [this](const QModelIndex& index) { OpenEntry(index.row()); });
+    directory_ = QDir::currentPath();
+    if (directory_.isEmpty()) {
+        // The working folder was removed under the process: start somewhere that exists.
+        directory_ = QDir::homePath();
+    }
+    Fill();
+}
+
+void TDirectoryListBox::SetDirectory(const QString& path) {
+    const QByteArray bytes = QFile::encodeName(path);
+    if (::chdir(bytes.constData()) != 0) {
+        throw InOutError(bytes.toStdString() + ": " + std::strerror(errno));
+    }
+    directory_ = QDir::currentPath();
+    Fill();
+    if (OnChange) {
+        OnChange();
+    }
+}
+
+void TDirectoryListBox::OpenEntry(int row) {
+    if (const QListWidgetItem* entry = item(row)) {
+        SetDirectory(entry->data(kPathRole).toString());
+    }
+}
+
+void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
+        event->accept();
+        OpenEntry(currentRow());
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+void TDirectoryListBox::Fill() {
+    clear();
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const auto add = [this](const QIcon& icon, const QString& text, const QString& path,
+                            int level) {
+        auto* entry = new QListWidgetItem(icon, text, this);
+        entry->setData(kPathRole, path);
+        entry->setData(kLevelRole, level);
+        entry->setToolTip(path);
+    };
+
+    // The branch from the root down to the current folder.
+    add(openIcon, QStringLiteral("/"), QStringLiteral("/"), 0);
+    const QStringList names = directory_.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString path;
+    int level = 0;
+    for (const QString& name : names) {
+        path += QLatin1Char('/') + name;
+        add(openIcon, name, path, ++level);
+    }
+    setCurrentRow(count() - 1);
+
+    // Hidden folders are listed too: caches, the usual home of temporary files, are hidden.
+    const QStringList children = QDir(directory_)
+                                     .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                                                QDir::Name | QDir::IgnoreCase | QDir::LocaleAware);
+    for (const QString& child : children) {
+        add(closedIcon, child, ChildPath(directory_, child), level + 1);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TWrapRadioButton::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QString text = option.text;
+    option.text.clear();
+
+    QStyleOptionButton indicator = option;
+    indicator.rect = style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, this);
+    painter.drawPrimitive(QStyle::PE_IndicatorRadioButton, indicator);
+
+    const int spacing = style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, &option, this);
+    const QRect textRect = rect().adjusted(indicator.rect.right() + 1 + spacing, 0, 0, 0);
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
+    painter.drawItemText(textRect, flags, palette(), isEnabled(), text, QPalette::WindowText);
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = style()->itemTextRect(fontMetrics(), textRect, flags, isEnabled(), text);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+    }
+}
+
+bool TWrapRadioButton::hitButton(const QPoint& pos) const {
+    // The whole button, wrapped lines included, takes the click.
+    return rect().contains(pos);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
+    setObjectName("fmFolder");
+    setWindowTitle(tr("Add Check Folder"));
+    setFixedSize(347, 230);
+
+    lblfolder = new QLabel(this);
+    lblfolder->setObjectName("lblfolder");
+    lblfolder->move(16, 8);
+    QFont linkFont = lblfolder->font();
+    linkFont.setUnderline(true);
+    lblfolder->setFont(linkFont);
+    QPalette linkPalette = lblfolder->palette();
+    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    lblfolder->setPalette(linkPalette);
+
+    dcb = new QComboBox(this);
+    dcb->setObjectName("dcb");
+    dcb->setGeometry(8, 31, 193, std::max(19, dcb->sizeHint().height()));
+
+    dlb = new TDirectoryListBox(this);
+    dlb->setObjectName("dlb");
+    dlb->setGeometry(10, 61, 189, 164);
+
+    GroupBox1 = new QGroupBox(tr("Options"), this);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(205, 26, 130, 123);
+    rb1 = new QRadioButton(tr("Check all files"), GroupBox1);
+    rb1->setObjectName("rb1");
+    rb1->move(5, 19);
+    rb1->adjustSize();
+    rb1->setChecked(true);
+    rb3 = new TWrapRadioButton(tr("Check files special with extensions: "), GroupBox1);
+    rb3->setObjectName("rb3");
+    rb3->setGeometry(5, 42, 111, 41);
+    Label2 = new QLabel(tr("File Ext  =  "), GroupBox1);
+    Label2->setObjectName("Label2");
+    Label2->adjustSize();
+    // Left of its place where the desktop's font is wider than the box leaves room for.
+    Label2->move(std::max(0, std::min(25, 77 - Label2->width())), 85);
+    EdExt2 = new QLineEdit(GroupBox1);
+    EdExt2->setObjectName("EdExt2");
+    EdExt2->setGeometry(77, 81, 44, std::max(21, EdExt2->sizeHint().height()));
+
+    BitBtn2 =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), tr("Cancel"), this);
+    BitBtn2->setObjectName("BitBtn2");
+    BitBtn2->setGeometry(211, 162, 117, 25);
+    BitBtn3 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), tr("OK"), this);
+    BitBtn3->setObjectName("BitBtn3");
+    BitBtn3->setGeometry(211, 194, 117, 25);
+    // Enter belongs to the folder list (it opens the highlighted folder), so no button is the
+    // default one.
+    for (QPushButton* button : {BitBtn2, BitBtn3}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    connect(BitBtn3, &QPushButton::clicked, this, &TfmFolder::BitBtn3Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfmFolder::BitBtn2Click);
+    connect(dcb, &QComboBox::activated, this, &TfmFolder::dcbChange);
+    dlb->OnChange = [this] { DirectoryChanged(); };
+
+    FillDrives();
+    DirectoryChanged();
+    // The keyboard starts in the folder list: arrows move, Enter opens.
+    dlb->setFocus();
+}
+
+QString TfmFolder::Ext() const {
+    return EdExt2->text();
+}
+
+void TfmFolder::BitBtn3Click() {
+    // Not trimmed: a blank is an extension too.
+    if (rb3->isChecked() && EdExt2->text().isEmpty()) {
+        ShowMessage({this, tr("Must setup file extension!"), QApplication::applicationName(),
+                     QMessageBox::NoIcon, QMessageBox::Ok});
+        return;
+    }
+    done(Accepted);
+}
+
+void TfmFolder::BitBtn2Click() {
+    done(Rejected);
+}
+
+void TfmFolder::dcbChange() {
+    const QString root = dcb->currentData().toString();
+    if (root.isEmpty() || root == VolumeRoot(dlb->Directory())) {
+        return;
+    }
+    QString target = LastFolderOfVolume().value(root);
+    if (target.isEmpty() || !QFileInfo(target).isDir()) {
+        target = root;
+    }
+    try {
+        dlb->SetDirectory(target);
+    } catch (...) {
+        // The list stays where it was; so does the drive shown.
+        DirectoryChanged();
+        throw;
+    }
+}
+
+void TfmFolder::keyPressEvent(QKeyEvent* event) {
+    // Neither button is the cancel button: Escape leaves the dialog open.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TfmFolder::FillDrives() {
+    std::vector<std::pair<QString, QString>> volumes;  // root, label
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        // A file bound over another (as containers do for /etc/hosts) is no folder to browse.
+        if (volume.isValid() && volume.isReady() && QFileInfo(volume.rootPath()).isDir()) {
+            volumes.emplace_back(volume.rootPath(), volume.name());
+        }
+    }
+    std::sort(volumes.begin(), volumes.end());
+    volumes.erase(std::unique(volumes.begin(), volumes.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  volumes.end());
+    dcb->clear();
+    for (const auto& [root, label] : volumes) {
+        dcb->addItem(label.isEmpty() ? root : root + QStringLiteral("  [") + label + ']', root);
+    }
+}
+
+void TfmFolder::DirectoryChanged() {
+    const QString dir = dlb->Directory();
+    lblfolder->setText(MinimizeName(dir, lblfolder->fontMetrics(), dlb->width()));
+    lblfolder->adjustSize();
+    lblfolder->setToolTip(dir);
+
+    const QString root = VolumeRoot(dir);
+    LastFolderOfVolume().insert(root, dir);
+    int index = dcb->findData(root);
+    if (index < 0) {
+        dcb->addItem(root, root);
+        index = dcb->count() - 1;
+    }
+    dcb->setCurrentIndex(index);
+}
+
+}  // namespace purgala

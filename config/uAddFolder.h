@@ -1,0 +1,96 @@
+#pragma once
+// The add-folder dialog: the user browses to one folder, starting at the process's working
+// folder, and says whether all its files count or only those with one extension.
+
+#include <QDialog>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QString>
+#include <functional>
+
+class QComboBox;
+class QFontMetrics;
+class QGroupBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace purgala {
+
+// Shortens a folder path to `width` pixels by putting "..." in place of its leading folder
+// names; a path that fits comes back unchanged.
+QString MinimizeName(const QString& path, const QFontMetrics& metrics, int width);
+
+// A folder list of one file system: the folders from the root down to the current folder, then
+// the current folder's sub-folders. Opening an entry makes it the current folder, and the
+// process's working folder too, so that the next list opens where this one was left.
+class TDirectoryListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit TDirectoryListBox(QWidget* parent = nullptr);
+
+    // The current folder: a full path, without a trailing "/" except for the root.
+    QString Directory() const { return directory_; }
+    // Enters `path`. Throws InOutError when it cannot be entered; the list then stays as it was.
+    void SetDirectory(const QString& path);
+    // Enters the folder of the entry in `row` (an ancestor or a sub-folder).
+    void OpenEntry(int row);
+
+    // Runs after every change of the current folder.
+    std::function<void()> OnChange;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Fill();
+
+    QString directory_;
+};
+
+// A radio button whose caption wraps over several lines within the button's width.
+class TWrapRadioButton : public QRadioButton {
+    Q_OBJECT
+public:
+    using QRadioButton::QRadioButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override;
+};
+
+class TfmFolder : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfmFolder(QWidget* owner = nullptr);
+
+    QLabel* lblfolder;
+    QComboBox* dcb;
+    TDirectoryListBox* dlb;
+    QGroupBox* GroupBox1;
+    QRadioButton* rb1;  // "Check all files"
+    QRadioButton* rb3;  // "Check files special with extensions: "
+    QLabel* Label2;
+    QLineEdit* EdExt2;
+    QPushButton* BitBtn2;  // "Cancel"
+    QPushButton* BitBtn3;  // "OK"
+
+    void BitBtn3Click();
+    void BitBtn2Click();
+    void dcbChange();
+
+    // The results, read once the dialog has closed with Accepted: the folder last opened in
+    // dlb, and the extension box exactly as typed.
+    QString Directory() const { return dlb->Directory(); }
+    QString Ext() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FillDrives();
+    void DirectoryChanged();
+};
+
+}  // namespace purgala
