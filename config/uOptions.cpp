@@ -6,10 +6,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QStyledItemDelegate>
 #include <algorithm>
 #include <exception>
 #include <string_view>
@@ -38,34 +36,6 @@ QString Decode(std::string_view bytes) {
     return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-class TUpdateBracket {
-public:
-    explicit TUpdateBracket(TVirtualStringTree& tree) : tree_(tree) { tree_.BeginUpdate(); }
-    ~TUpdateBracket() { tree_.EndUpdate(); }
-    TUpdateBracket(const TUpdateBracket&) = delete;
-    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
-
-private:
-    TVirtualStringTree& tree_;
-};
-
-// Draws the horizontal and vertical lines between the cells, as in a grid.
-class TGridLineDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->save();
-        painter->setPen(option.palette.color(QPalette::Mid));
-        const QRect& r = option.rect;
-        painter->drawLine(r.bottomLeft(), r.bottomRight());
-        painter->drawLine(r.topRight(), r.bottomRight());
-        painter->restore();
-    }
-};
-
 }  // namespace
 
 TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
@@ -85,7 +55,6 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     VT->setToolTip(tr("Items"));
     VT->setRootIsDecorated(false);
     VT->setItemsExpandable(false);
-    VT->setItemDelegate(new TGridLineDelegate(VT));
     QPalette gridPalette = VT->palette();
     gridPalette.setColor(QPalette::Base, kGridColor);
     VT->setPalette(gridPalette);

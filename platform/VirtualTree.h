@@ -189,4 +189,16 @@ private:
     bool inHeaderSync_ = false;
 };
 
+// Holds the tree's display updates for a scope; the last one to end refreshes it once.
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(TVirtualStringTree& tree) : tree_(tree) { tree_.BeginUpdate(); }
+    ~TUpdateBracket() { tree_.EndUpdate(); }
+    TUpdateBracket(const TUpdateBracket&) = delete;
+    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
+
+private:
+    TVirtualStringTree& tree_;
+};
+
 }  // namespace purgala

@@ -47,17 +47,6 @@ private:
     std::string upper_;
 };
 
-class TUpdateBracket {
-public:
-    explicit TUpdateBracket(TVirtualStringTree& tree) : tree_(tree) { tree_.BeginUpdate(); }
-    ~TUpdateBracket() { tree_.EndUpdate(); }
-    TUpdateBracket(const TUpdateBracket&) = delete;
-    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
-
-private:
-    TVirtualStringTree& tree_;
-};
-
 // Depth first with an explicit stack of open folders, so that a deep tree costs no call stack;
 // one path buffer grows and shrinks with the walk and is copied only into the rows.
 class TFolderWalk {
