@@ -3,13 +3,22 @@
 // document: column set-up, cell texts, hints, icons and sorting.
 
 #include <QWidget>
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <span>
+#include <string>
+#include <string_view>
 
 #include "config/PurgalaConfig.h"
 #include "platform/VirtualTree.h"
 #include "scan/FieldKind.h"
+#include "scan/FileNodeData.h"
 
 namespace purgala {
+
+// The background of a read-only column: the pale blue of the tree itself.
+inline constexpr QRgb kReadOnlyColumnColor = qRgb(0xEF, 0xF3, 0xFF);
 
 class TFACtrl {
 public:
@@ -20,15 +29,55 @@ public:
     TFACtrl(const TFACtrl&) = delete;
     TFACtrl& operator=(const TFACtrl&) = delete;
 
-    // Replaces the tree's columns by one column per element of `nodes`.
+    // Replaces the tree's columns by one column per element of `nodes`. A column element whose
+    // attributes cannot be read ends the set-up there, with the error.
     void BuildColumns(TVirtualStringTree& tree, const std::shared_ptr<IXMLNodesType>& nodes);
 
+    // What a cell of `kind` shows for `data` (nullptr: no row): sizes in B, KB, MB or GB, every
+    // other kind as stored. A size that is not a number shows as an empty text.
+    static std::string FormatCellText(TFieldKind kind, const TFileNodeData* data);
+
+    void TreeGetText(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType type,
+                     std::string& cellText);
+    void TreeGetHint(TVirtualStringTree& sender, PVirtualNode node, int column,
+                     std::string& hintText);
+    void TreeGetImageIndex(TVirtualStringTree& sender, PVirtualNode node, TImageKind kind,
+                           int column, bool& ghosted, int& imageIndex);
+    void TreeHeaderClick(TVirtualStringTree& sender, int column, Qt::MouseButton button);
+    void TreeCompareNodes(TVirtualStringTree& sender, PVirtualNode node1, PVirtualNode node2,
+                          int column, int& result);
+
+    // The kind rows are compared by; set by each left click on a header.
     TFieldKind SortKind = TFieldKind::FileName;
 
 private:
+    // The field kind of a grid column, read from the document at each request.
+    static TFieldKind ColumnKind(int column);
+    // TreeCompareNodes over one set of siblings, with each row's text converted once.
+    std::function<int(std::size_t, std::size_t)> PrepareSort(TVirtualStringTree& sender,
+                                                             std::span<const PVirtualNode> rows);
+
     QWidget& owner_;
     TVirtualStringTree& tree_;
 };
+
+// Both icon indexes of `data` := the icon of the file or folder at `path` (blanks and control
+// characters around it removed).
+void FillIconIndexes(std::string_view path, bool isFolder, TFileNodeData& data);
+// The index in the process-wide icon list of the icon of the existing file or folder at `path`,
+// -1 when nothing exists there. Only the name is looked at, never the file's contents. A link is
+// shown as the link itself unless `followLink`.
+int ShellIconIndex(std::string_view path, bool followLink = false);
+
+// +1 when the number of s1 is greater than that of s2, otherwise -1 (never 0); a text that is
+// not a number counts as 0.
+int CompareNumberTexts(std::string_view s1, std::string_view s2);
+// Whether the whole text, blanks around it allowed, is a finite number in the default locale's
+// notation (no thousands separators).
+bool IsNumberText(std::string_view s);
+// Orders two time texts as FileTimeToText writes them: an empty first text -1, else an empty
+// second +1, a text that does not read back +1, else the order of the times (0 when equal).
+int CompareTimeTexts(std::string_view s1, std::string_view s2);
 
 // The controller of the main window, from its first show to its close.
 inline std::unique_ptr<TFACtrl> FACtrl;

@@ -121,9 +121,9 @@ const TFormats& FormatsFor(const QLocale& locale) {
 
 }  // namespace
 
-std::string FileTimeToText(TFileTime t) {
+std::optional<TLocalFileTime> FileTimeToLocal(TFileTime t) {
     if (!t.Known()) {
-        return {};
+        return std::nullopt;
     }
     // The C library applies the offset in force at that moment, summer time included. It is
     // asked directly because a local QDateTime re-reads the zone on every call, which makes up
@@ -131,20 +131,32 @@ std::string FileTimeToText(TFileTime t) {
     const auto seconds = static_cast<std::time_t>(t.seconds);
     std::tm local{};
     if (::localtime_r(&seconds, &local) == nullptr) {
-        return {};
+        return std::nullopt;
     }
     const QDate date(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     if (!date.isValid()) {
+        return std::nullopt;
+    }
+    // A leap second shows as the second before it.
+    return TLocalFileTime{date, QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59))};
+}
+
+TFileTimeFormats FileTimeFormats() {
+    const TFormats& formats = FormatsFor(QLocale());
+    return {formats.date, formats.time};
+}
+
+std::string FileTimeToText(TFileTime t) {
+    const std::optional<TLocalFileTime> local = FileTimeToLocal(t);
+    if (!local) {
         return {};
     }
     const QLocale locale;
     const TFormats& formats = FormatsFor(locale);
-    QString text = locale.toString(date, formats.date);
-    if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
-        // A leap second shows as the second before it.
-        const QTime time(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59));
+    QString text = locale.toString(local->date, formats.date);
+    if (local->time != QTime(0, 0)) {
         text += u' ';
-        text += locale.toString(time, formats.time);
+        text += locale.toString(local->time, formats.time);
     }
     return text.toStdString();
 }

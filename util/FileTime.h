@@ -1,8 +1,12 @@
 #pragma once
 // File times as the file system reports them, and their display texts.
 
+#include <QDate>
+#include <QString>
+#include <QTime>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace purgala {
@@ -21,5 +25,21 @@ struct TFileTime {
 // it is exactly midnight, a blank and the time with seconds. Local time uses the offset in force
 // at that moment, not today's. An unknown time gives an empty text.
 std::string FileTimeToText(TFileTime t);
+
+// The local calendar date and time that FileTimeToText shows for `t`; nothing when it shows an
+// empty text. Sorting by time keys on these rather than making and reading back a text per row.
+struct TLocalFileTime {
+    QDate date;
+    QTime time;  // whole seconds; midnight is the time of a text without time part
+};
+std::optional<TLocalFileTime> FileTimeToLocal(TFileTime t);
+
+// The formats FileTimeToText writes with in the default locale, for reading its texts back: the
+// date, then, unless the time is midnight, a blank and the time.
+struct TFileTimeFormats {
+    QString date;
+    QString time;
+};
+TFileTimeFormats FileTimeFormats();
 
 }  // namespace purgala
