@@ -1,10 +1,109 @@
 // "&Delete": the files of the checked file rows go from disk, and their rows from the tree.
+#include <QFile>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
 #include "app/uMain.h"
+#include "platform/Dialogs.h"
+#include "util/DeleteDiskFile.h"
 
 namespace purgala {
 
+namespace {
+
+// How many failed files the closing message names; the count covers them all.
+constexpr std::size_t kNamedFailures = 5;
+
+struct TFailures {
+    std::size_t count = 0;
+    std::vector<std::pair<std::string, std::string>> named;  // path, reason
+
+    void Add(std::string_view path, std::string reason) {
+        if (named.size() < kNamedFailures) {
+            named.emplace_back(path, std::move(reason));
+        }
+        ++count;
+    }
+};
+
+PVirtualNode FolderRowOf(const TVirtualStringTree& tree, PVirtualNode row) {
+    while (PVirtualNode parent = tree.NodeParent(row)) {
+        row = parent;
+    }
+    return row;
+}
+
+QString DecodedPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromRawData(path.data(), qsizetype(path.size())));
+}
+
+void ReportFailures(QWidget* parent, const TFailures& failures) {
+    QString text = failures.count == 1
+                       ? TFMMain::tr("1 file could not be deleted:")
+                       : TFMMain::tr("%1 files could not be deleted:").arg(failures.count);
+    text += '\n';
+    for (const auto& [path, reason] : failures.named) {
+        text += '\n' + DecodedPath(path) + QStringLiteral(": ") + QString::fromStdString(reason);
+    }
+    if (failures.count > failures.named.size()) {
+        text += '\n' + TFMMain::tr("and %1 more.").arg(failures.count - failures.named.size());
+    }
+    TMessageRequest message;
+    message.parent = parent;
+    message.text = text;
+    message.caption = TFMMain::tr("Warning");
+    message.icon = QMessageBox::Warning;
+    message.buttons = QMessageBox::Ok;
+    ShowMessage(message);
+}
+
+}  // namespace
+
 void TFMMain::btnOpenFolderClick() {
     BeginCommand();
+    TMessageRequest question;
+    question.parent = this;
+    question.text = tr("Are you sure to delete the files from disk?");
+    question.caption = tr("Warning");
+    question.icon = QMessageBox::Question;
+    question.buttons = QMessageBox::Yes | QMessageBox::No;
+    if (ShowMessage(question) == QMessageBox::No) {
+        return;
+    }
+
+    TFailures failures;
+    {
+        TUpdateBracket bracket(*VT);
+        TDiskFileDeleter deleter;
+        // From the last row up, taking the previous row before this one may go.
+        for (PVirtualNode row = VT->GetLast(); row != nullptr;) {
+            const PVirtualNode previous = VT->GetPrevious(row);
+            if (VT->GetNodeLevel(row) > 0 && VT->CheckState(row) == TCheckState::Checked) {
+                const TFileNodeData& data = VT->GetNodeData(row);
+                const std::string_view folder = VT->GetNodeData(FolderRowOf(*VT, row)).FullPath();
+                TDeleteOutcome outcome;
+                if (data.IsScannedFile()) {
+                    outcome = deleter.DeleteDiskFile(
+                        {folder, data.FullPath(), {data.Device(), data.Inode()}});
+                } else {
+                    // Without the identity the scan records, the entry could be anything.
+                    outcome.reason = "it was not listed by a scan";
+                }
+                if (outcome.result == TDeleteResult::Failed) {
+                    // Still on disk, so the row stays, checked, for another try.
+                    failures.Add(data.FullPath(), std::move(outcome.reason));
+                } else {
+                    VT->DeleteNode(row);
+                }
+            }
+            row = previous;
+        }
+    }
+    if (failures.count > 0) {
+        ReportFailures(this, failures);
+    }
 }
 
 }  // namespace purgala

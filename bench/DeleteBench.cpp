@@ -1,11 +1,173 @@
+// "&Delete" on a scanned tree against GNU find deleting the same files, each on a fresh copy of
+// the synthetic tree; then the tree side alone, to show that removing rows grows linearly.
+#include <QApplication>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "app/uMain.h"
 #include "bench/BenchCommands.h"
+#include "config/Config.h"
+#include "platform/Dialogs.h"
+#include "scan/Scanner.h"
 
 namespace purgala::bench {
 
-int RunDelete(const Options&) {
-    std::puts("not measured yet");
+namespace {
+
+const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
+
+// A fresh folder under `parent`, removed with everything in it when the object goes.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& parent) {
+        std::string pattern = parent + "/purgala-delete-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a folder under " + parent);
+        }
+        path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::size_t FileRows(TVirtualStringTree& tree) {
+    return tree.TotalCount() - tree.RootNodeCount();
+}
+
+std::size_t TmpFilesLeft(const std::string& dir) {
+    TVirtualStringTree tree;
+    ScanFolder(tree, dir, "tmp");
+    return FileRows(tree);
+}
+
+// The program's own command: scan (not timed), then "&Delete" answered Yes (timed).
+double TimedProgramDelete(TFMMain& window, const std::string& dir, std::size_t expected) {
+    window.VT->Clear();
+    ScanFolder(*window.VT, dir, "tmp");
+    if (FileRows(*window.VT) != expected) {
+        throw std::runtime_error("the scan listed " + std::to_string(FileRows(*window.VT)) +
+                                 " files, expected " + std::to_string(expected));
+    }
+    QApplication::processEvents();
+    const double seconds = Seconds([&] { window.btnOpenFolderClick(); });
+    if (FileRows(*window.VT) != 0 || TmpFilesLeft(dir) != 0) {
+        throw std::runtime_error("\"&Delete\" left files behind in " + dir);
+    }
+    return seconds;
+}
+
+double TimedFindDelete(const std::string& dir) {
+    const double seconds = Seconds([&] {
+        RunQuiet({"find", dir, "-type", "f", "-iname", "*.tmp", "-delete"}, kFindEnv);
+    });
+    if (TmpFilesLeft(dir) != 0) {
+        throw std::runtime_error("find left files behind in " + dir);
+    }
+    return seconds;
+}
+
+// `rows` checked rows, all or every other one, below a folder that does not exist: each file
+// has vanished, so the disk costs next to nothing and the tree's own work is what is timed.
+double TimedRowDelete(TFMMain& window, std::size_t rows, bool everyOther) {
+    const std::string folder = "/nonexistent-purgala-bench";
+    TVirtualStringTree& tree = *window.VT;
+    tree.Clear();
+    tree.BeginUpdate();
+    PVirtualNode folderRow = tree.AddChild(nullptr);
+    tree.GetNodeData(folderRow).SetText(TFieldKind::FullPath, folder);
+    tree.GetNodeData(folderRow).SetText(TFieldKind::FileType, "folder");
+    TFileEntryInfo info;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::string path = folder + "/sub/file" + std::to_string(i) + ".tmp";
+        PVirtualNode row = tree.AddChild(folderRow);
+        info.inode = i + 1;
+        tree.GetNodeData(row).AssignFile(path, folder.size() + 5, info);
+        const bool checked = !everyOther || i % 2 == 0;
+        tree.SetCheckState(row, checked ? TCheckState::Checked : TCheckState::Unchecked);
+    }
+    tree.SetExpanded(folderRow, true);
+    tree.EndUpdate();
+    QApplication::processEvents();
+    const double seconds = Seconds([&] { window.btnOpenFolderClick(); });
+    const std::size_t left = everyOther ? rows / 2 : 0;
+    if (FileRows(tree) != left) {
+        throw std::runtime_error("rows left: " + std::to_string(FileRows(tree)));
+    }
+    return seconds;
+}
+
+}  // namespace
+
+int RunDelete(const Options& options) {
+    const SyntheticTree synthetic(options);
+    std::printf("tree: %zu files (%zu *.tmp) in %zu folders under %s; best of %d runs\n",
+                synthetic.Files(), synthetic.TmpFiles(), synthetic.Folders(),
+                options.parent.c_str(), options.runs);
+
+    // The window as the user has it, shown, with its configuration kept out of the way.
+    const ScratchDir programDir(options.parent);
+    SetProgramDirForTesting(programDir.Path());
+    const MessageHook oldHook = SetMessageHook([](const TMessageRequest& request) {
+        return request.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    });
+    double ours = 0;
+    double find = 0;
+    {
+        TFMMain window;
+        window.resize(1200, 800);
+        window.show();
+        QApplication::processEvents();
+
+        std::vector<double> oursRuns;
+        std::vector<double> findRuns;
+        for (int run = 0; run < options.runs; ++run) {
+            // Both copies are made before either is timed, so both start equally warm.
+            const ScratchDir forUs(options.parent);
+            const ScratchDir forFind(options.parent);
+            RunQuiet({"cp", "-a", synthetic.Path() + "/.", forUs.Path()});
+            RunQuiet({"cp", "-a", synthetic.Path() + "/.", forFind.Path()});
+            if (run % 2 == 0) {
+                oursRuns.push_back(TimedProgramDelete(window, forUs.Path(), synthetic.TmpFiles()));
+                findRuns.push_back(TimedFindDelete(forFind.Path()));
+            } else {
+                findRuns.push_back(TimedFindDelete(forFind.Path()));
+                oursRuns.push_back(TimedProgramDelete(window, forUs.Path(), synthetic.TmpFiles()));
+            }
+            std::printf("  run %d: Delete %8.1f ms  find -delete %8.1f ms\n", run + 1,
+                        oursRuns.back() * 1e3, findRuns.back() * 1e3);
+        }
+        ours = *std::min_element(oursRuns.begin(), oursRuns.end());
+        find = *std::min_element(findRuns.begin(), findRuns.end());
+        std::printf("files %zu  Delete %8.1f ms  find -delete %8.1f ms  ratio %.2f\n",
+                    synthetic.TmpFiles(), ours * 1e3, find * 1e3, ours / find);
+
+        for (const bool everyOther : {false, true}) {
+            for (const std::size_t rows : {std::size_t{50'000}, std::size_t{100'000},
+                                           std::size_t{200'000}, std::size_t{400'000}}) {
+                const double best =
+                    BestOf(options.runs, [&] { return TimedRowDelete(window, rows, everyOther); });
+                std::printf("rows %7zu %-18s %8.1f ms  %6.3f us/row deleted\n", rows,
+                            everyOther ? "(every other one)" : "(all checked)", best * 1e3,
+                            best * 1e6 / double(everyOther ? rows / 2 : rows));
+            }
+        }
+        window.VT->Clear();
+    }
+    SetMessageHook(oldHook);
+    SetProgramDirForTesting({});
     return 0;
 }
 

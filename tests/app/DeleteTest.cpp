@@ -1,0 +1,347 @@
+// "&Delete" on the main window, the question answered by the test: what goes from disk and from
+// the tree, what stays, and what the user is told.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/uMain.h"
+#include "config/Config.h"
+#include "platform/Dialogs.h"
+#include "scan/Scanner.h"
+#include "tests/TestSupport.h"
+
+namespace purgala {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Exists;
+using test::TempDir;
+using test::WriteFile;
+
+class DeleteTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetProgramDirForTesting(program_.Path());
+        ResetConfigForTesting();
+        SetModalHook([](QDialog&) { return int(QDialog::Rejected); });
+        SetMessageHook([this](const TMessageRequest& request) {
+            messages_.push_back(request);
+            return request.buttons.testFlag(QMessageBox::Yes) ? answer_ : QMessageBox::Ok;
+        });
+        window_.show();
+    }
+    void TearDown() override {
+        SetMessageHook({});
+        SetModalHook({});
+        ResetConfigForTesting();
+        SetProgramDirForTesting({});
+    }
+
+    TVirtualStringTree& Tree() { return *window_.VT; }
+
+    PVirtualNode Scan(const std::string& folder, const std::string& ext = "tmp") {
+        ScanFolder(Tree(), folder, ext);
+        PVirtualNode row = Tree().GetFirstChild(nullptr);
+        while (Tree().GetNextSibling(row) != nullptr) {
+            row = Tree().GetNextSibling(row);
+        }
+        return row;
+    }
+
+    void Delete(QMessageBox::StandardButton answer) {
+        answer_ = answer;
+        messages_.clear();
+        window_.btnOpenFolderClick();
+    }
+
+    std::vector<PVirtualNode> Children(PVirtualNode folderRow) {
+        std::vector<PVirtualNode> rows;
+        for (PVirtualNode r = Tree().GetFirstChild(folderRow); r; r = Tree().GetNextSibling(r)) {
+            rows.push_back(r);
+        }
+        return rows;
+    }
+
+    // Every row in pre-order: level, check state and path.
+    struct Row {
+        unsigned level;
+        TCheckState state;
+        std::string path;
+        bool operator==(const Row&) const = default;
+    };
+    std::vector<Row> Rows() {
+        std::vector<Row> rows;
+        for (PVirtualNode n = Tree().GetFirst(); n != nullptr; n = Tree().GetNext(n)) {
+            rows.push_back({Tree().GetNodeLevel(n), Tree().CheckState(n),
+                            std::string(Tree().GetNodeData(n).FullPath())});
+        }
+        return rows;
+    }
+
+    std::set<std::string> PathsUnder(PVirtualNode folderRow) {
+        std::set<std::string> paths;
+        for (PVirtualNode r : Children(folderRow)) {
+            paths.emplace(Tree().GetNodeData(r).FullPath());
+        }
+        return paths;
+    }
+
+    void CheckAll(bool on) {
+        window_.cbCheckAll->setChecked(on);
+        window_.cbCheckAllClick();
+    }
+
+    // The one message that followed the question, which must have been the only other one.
+    QString FailureMessage() {
+        EXPECT_EQ(messages_.size(), 2u);
+        return messages_.size() == 2 ? messages_[1].text : QString();
+    }
+
+    TempDir program_;
+    TempDir data_;
+    TFMMain window_;
+    std::vector<TMessageRequest> messages_;
+    QMessageBox::StandardButton answer_ = QMessageBox::Yes;
+};
+
+TEST_F(DeleteTest, NoChangesNothingAndTheQuestionComesFirstEveryTime) {
+    WriteFile(data_ / "a.tmp");
+    WriteFile(data_ / "sub/b.tmp");
+    Scan(data_.Path());
+    const std::vector<Row> before = Rows();
+
+    Delete(QMessageBox::No);
+    ASSERT_EQ(messages_.size(), 1u);
+    const TMessageRequest& question = messages_[0];
+    EXPECT_EQ(question.text, "Are you sure to delete the files from disk?");
+    EXPECT_EQ(question.caption, "Warning");
+    EXPECT_EQ(question.icon, QMessageBox::Question);
+    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(question.parent, &window_);
+    EXPECT_EQ(Rows(), before);
+    EXPECT_TRUE(Exists(data_ / "a.tmp"));
+    EXPECT_TRUE(Exists(data_ / "sub/b.tmp"));
+
+    // Nothing checked: still asked, and Yes changes nothing.
+    CheckAll(false);
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(Tree().TotalCount(), 3u);
+    EXPECT_TRUE(Exists(data_ / "a.tmp"));
+
+    Tree().Clear();
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_.size(), 1u);
+}
+
+TEST_F(DeleteTest, CheckAllDeletesEveryListedFileAndKeepsFolderRowsAndFolders) {
+    const std::string first = data_ / "first";
+    const std::string second = data_ / "second";
+    for (const std::string& f :
+         {first + "/a.tmp", first + "/x/y/b.TMP", first + "/keep.txt", first + "/bad\xFF.tmp",
+          second + "/c.tmp", second + "/d.tmp", second + "/z/e.tmp"}) {
+        WriteFile(f);
+    }
+    // Read-only and hidden files go like any other.
+    WriteFile(first + "/.hidden.tmp");
+    WriteFile(first + "/readonly.tmp");
+    fs::permissions(first + "/readonly.tmp", fs::perms(0444));
+    PVirtualNode firstRow = Scan(first);
+    PVirtualNode secondRow = Scan(second);
+    Tree().SetExpanded(firstRow, false);  // collapsed rows are walked as well
+    CheckAll(true);
+    ASSERT_EQ(Tree().CheckState(firstRow), TCheckState::Checked);
+
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(Rows(), (std::vector<Row>{{0, TCheckState::Checked, first},
+                                        {0, TCheckState::Checked, second}}));
+    EXPECT_EQ(Tree().GetNodeData(firstRow).FileType(), "folder");
+    EXPECT_EQ(Tree().GetNodeData(secondRow).FileName(), "second");
+    EXPECT_EQ(Tree().ChildCount(firstRow), 0u);
+    for (const char* gone :
+         {"first/a.tmp", "first/x/y/b.TMP", "first/bad\xFF.tmp", "first/.hidden.tmp",
+          "first/readonly.tmp", "second/c.tmp", "second/d.tmp", "second/z/e.tmp"}) {
+        EXPECT_FALSE(Exists(data_ / gone)) << gone;
+    }
+    EXPECT_TRUE(Exists(first + "/keep.txt"));
+    for (const char* dir : {"first", "first/x/y", "second", "second/z"}) {
+        EXPECT_TRUE(fs::is_directory(data_ / dir)) << dir;
+    }
+}
+
+TEST_F(DeleteTest, OnlyCheckedRowsGoWhereverTheyStandAndARescanListsWhatIsLeft) {
+    const std::string folder = data_ / "f";
+    for (int i = 0; i < 7; ++i) {
+        WriteFile(folder + "/file" + std::to_string(i) + ".tmp");
+    }
+    PVirtualNode other = Scan(data_ / "other");  // a folder row before, with nothing below
+    PVirtualNode folderRow = Scan(folder);
+    Tree().SetExpanded(folderRow, false);
+    const std::vector<PVirtualNode> rows = Children(folderRow);
+    ASSERT_EQ(rows.size(), 7u);
+    // Kept: positions 1, 4 and 5; so the first, the last and two adjacent rows go.
+    std::vector<std::string> kept;
+    for (const int i : {1, 4, 5}) {
+        Tree().SetCheckState(rows[std::size_t(i)], TCheckState::Unchecked);
+        kept.emplace_back(Tree().GetNodeData(rows[std::size_t(i)]).FullPath());
+    }
+
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_.size(), 1u);
+    std::vector<Row> expected = {{0, TCheckState::Unchecked, data_ / "other"},
+                                 {0, TCheckState::Unchecked, folder}};
+    for (const std::string& path : kept) {
+        expected.push_back({1, TCheckState::Unchecked, path});
+    }
+    EXPECT_EQ(Rows(), expected);
+    EXPECT_EQ(Tree().GetNodeData(other).FullPath(), data_ / "other");
+    std::set<std::string> onDisk;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        onDisk.insert(entry.path().string());
+    }
+    EXPECT_EQ(onDisk, std::set<std::string>(kept.begin(), kept.end()));
+
+    std::string config(DefaultConfigText);
+    const std::string emptyList = "\t<folders>\t</folders>";
+    config.replace(
+        config.find(emptyList), emptyList.size(),
+        "\t<folders><folder name=\"f\" fullpath=\"" + folder + "\" ext=\"tmp\"/>\t</folders>");
+    WriteFile(program_ / "PurgalaConfig.xml", config);
+    ResetConfigForTesting();
+    window_.btnOpenFileClick();
+    ASSERT_EQ(Tree().RootNodeCount(), 1u);
+    EXPECT_EQ(PathsUnder(Tree().GetFirst()), std::set<std::string>(kept.begin(), kept.end()));
+}
+
+TEST_F(DeleteTest, FileGoneSinceTheScanLosesItsRowSilently) {
+    WriteFile(data_ / "gone.tmp");
+    WriteFile(data_ / "sub/gone.tmp");
+    WriteFile(data_ / "here.tmp");
+    PVirtualNode folderRow = Scan(data_.Path());
+    fs::remove(data_ / "gone.tmp");
+    fs::remove_all(data_ / "sub");
+
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(Tree().ChildCount(folderRow), 0u);
+    EXPECT_FALSE(Exists(data_ / "here.tmp"));
+}
+
+// Takes away root's power to ignore permissions while it lives, where the tests run as root.
+class TUnprivileged {
+public:
+    TUnprivileged() : wasRoot_(::geteuid() == 0) { ok_ = !wasRoot_ || ::seteuid(kNobody) == 0; }
+    ~TUnprivileged() {
+        if (wasRoot_ && ok_) {
+            EXPECT_EQ(::seteuid(0), 0);
+        }
+    }
+    TUnprivileged(const TUnprivileged&) = delete;
+    TUnprivileged& operator=(const TUnprivileged&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    bool wasRoot_;
+    bool ok_ = false;
+};
+
+TEST_F(DeleteTest, FileThatCannotBeRemovedKeepsItsCheckedRowAndIsReported) {
+    const std::string locked = data_ / "locked";
+    WriteFile(locked + "/stuck.tmp", "x");
+    WriteFile(data_ / "free.tmp");
+    PVirtualNode folderRow = Scan(data_.Path());
+    // Only the locked folder is read-only; the walk below runs without root's privileges.
+    fs::permissions(data_.Path(), fs::perms(0777));
+    fs::permissions(locked, fs::perms(0555));
+    {
+        TUnprivileged unprivileged;
+        if (!unprivileged.Ok()) {
+            GTEST_SKIP() << "running as root and cannot drop to an unprivileged user, so a "
+                            "read-only folder does not stop the removal";
+        }
+        Delete(QMessageBox::Yes);
+    }
+
+    EXPECT_TRUE(Exists(locked + "/stuck.tmp"));
+    EXPECT_FALSE(Exists(data_ / "free.tmp"));
+    const std::vector<PVirtualNode> rows = Children(folderRow);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(Tree().GetNodeData(rows[0]).FullPath(), locked + "/stuck.tmp");
+    EXPECT_EQ(Tree().CheckState(rows[0]), TCheckState::Checked);
+
+    const QString text = FailureMessage();
+    EXPECT_TRUE(text.startsWith("1 file could not be deleted:")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(locked + "/stuck.tmp: Permission denied")))
+        << text.toStdString();
+    EXPECT_EQ(messages_.back().caption, "Warning");
+    EXPECT_EQ(messages_.back().icon, QMessageBox::Warning);
+    EXPECT_EQ(messages_.back().buttons, QMessageBox::Ok);
+}
+
+TEST_F(DeleteTest, EntriesSwappedAfterTheScanAreKeptAndNothingOutsideIsTouched) {
+    const std::string folder = data_ / "f";
+    const std::string outside = data_ / "outside";
+    WriteFile(folder + "/moved/listed.tmp", "listed");
+    WriteFile(folder + "/link.tmp", "listed");
+    WriteFile(folder + "/replaced.tmp", "listed");
+    WriteFile(folder + "/plain.tmp", "listed");
+    WriteFile(outside + "/precious.tmp", "outside");
+    PVirtualNode folderRow = Scan(folder);
+    // The folder itself moves outside and a link takes its place: the file is still the listed
+    // one, but reached through a link.
+    fs::rename(folder + "/moved", outside + "/moved");
+    fs::create_directory_symlink(outside + "/moved", folder + "/moved");
+    // Moved aside rather than removed, so that the new entry cannot get the freed inode number.
+    fs::rename(folder + "/link.tmp", outside + "/was-link.tmp");
+    fs::create_symlink(outside + "/precious.tmp", folder + "/link.tmp");
+    WriteFile(folder + "/new", "another");
+    fs::rename(folder + "/new", folder + "/replaced.tmp");
+
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(test::ReadFile(outside + "/moved/listed.tmp"), "listed");
+    EXPECT_EQ(test::ReadFile(outside + "/precious.tmp"), "outside");
+    EXPECT_TRUE(fs::is_symlink(folder + "/link.tmp"));
+    EXPECT_EQ(test::ReadFile(folder + "/replaced.tmp"), "another");
+    EXPECT_FALSE(Exists(folder + "/plain.tmp"));
+    EXPECT_EQ(PathsUnder(folderRow),
+              (std::set<std::string>{folder + "/moved/listed.tmp", folder + "/link.tmp",
+                                     folder + "/replaced.tmp"}));
+    for (PVirtualNode row : Children(folderRow)) {
+        EXPECT_EQ(Tree().CheckState(row), TCheckState::Checked);
+    }
+    const QString text = FailureMessage();
+    EXPECT_TRUE(text.startsWith("3 files could not be deleted:")) << text.toStdString();
+    for (const char* name : {"/moved/listed.tmp: ", "/link.tmp: ", "/replaced.tmp: "}) {
+        EXPECT_TRUE(text.contains(QString::fromStdString(folder + name))) << name;
+    }
+}
+
+TEST_F(DeleteTest, FailureMessageNamesTheFirstFewAndCountsThemAll) {
+    for (int i = 0; i < 8; ++i) {
+        WriteFile(data_ / ("f" + std::to_string(i) + ".tmp"));
+    }
+    Scan(data_.Path());
+    for (int i = 0; i < 8; ++i) {
+        const std::string path = data_ / ("f" + std::to_string(i) + ".tmp");
+        WriteFile(path + ".new", "another");
+        fs::rename(path + ".new", path);
+    }
+
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(Tree().TotalCount(), 9u);
+    const QString text = FailureMessage();
+    EXPECT_TRUE(text.startsWith("8 files could not be deleted:")) << text.toStdString();
+    EXPECT_EQ(text.count(QString::fromStdString(data_.Path() + "/f")), 5);
+    EXPECT_TRUE(text.endsWith("and 3 more.")) << text.toStdString();
+}
+
+}  // namespace
+}  // namespace purgala
