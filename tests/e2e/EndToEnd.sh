@@ -7,6 +7,9 @@ set -euo pipefail
 binary="$1"
 screenshot="$2"
 
+# A real display, whatever the unit tests run on.
+export QT_QPA_PLATFORM=xcb
+
 if [ -z "${PURGALA_E2E_INNER:-}" ]; then
     export PURGALA_E2E_INNER=1
     exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"

@@ -29,9 +29,9 @@ protected:
     // The path the file manager would get, as bytes.
     QByteArray OpenedPath() const {
         EXPECT_EQ(opened_.size(), 1u);
-        return opened_.empty()
-                   ? QByteArray()
-                   : QByteArray::fromPercentEncoding(opened_.back().toEncoded(QUrl::RemoveScheme));
+        return opened_.empty() ? QByteArray()
+                               : QByteArray::fromPercentEncoding(
+                                     opened_.back().path(QUrl::FullyEncoded).toLatin1());
     }
 
     TVirtualStringTree tree_;
