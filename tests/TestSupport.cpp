@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "config/Config.h"
+
 namespace purgala::test {
 
 namespace fs = std::filesystem;
@@ -64,4 +66,16 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::string ConfigWithFolders(std::string_view folderElements) {
+    std::string text(DefaultConfigText);
+    const std::string_view empty = "\t<folders>\t</folders>";
+    text.replace(text.find(empty), empty.size(),
+                 "\t<folders>" + std::string(folderElements) + "\t</folders>");
+    return text;
+}
+
 }  // namespace purgala::test
+
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

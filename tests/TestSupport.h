@@ -1,7 +1,9 @@
 #pragma once
 // Fixture helpers: a temporary folder tree that tests build and that is removed afterwards.
 
+#include <QString>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -30,4 +32,10 @@ void WriteFile(const std::string& path, std::string_view contents = {});
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // lstat: a dangling link exists too
 
+// The default configuration document with `folderElements` as its folder list.
+std::string ConfigWithFolders(std::string_view folderElements);
+
 }  // namespace purgala::test
+
+// Failures show Qt texts as text rather than as UTF-16 code units.
+void PrintTo(const QString& text, std::ostream* out);

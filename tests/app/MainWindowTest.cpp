@@ -18,17 +18,10 @@
 namespace purgala {
 namespace {
 
+using test::ConfigWithFolders;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
-
-// The default document with the given folder elements in its folder list.
-std::string ConfigWithFolders(const std::string& folders) {
-    std::string text(DefaultConfigText);
-    const std::string empty = "\t<folders>\t</folders>";
-    text.replace(text.find(empty), empty.size(), "\t<folders>" + folders + "\t</folders>");
-    return text;
-}
 
 std::string FolderElement(const std::string& path, const std::string& ext) {
     return "<folder name=\"x\" fullpath=\"" + path + "\" ext=\"" + ext + "\"/>";

@@ -20,11 +20,6 @@
 #include "tests/TestSupport.h"
 #include "util/Errors.h"
 
-// Failures show paths as text rather than as UTF-16 code units.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace purgala {
 namespace {
 

@@ -30,27 +30,15 @@
 #include "tests/TestSupport.h"
 #include "util/FileUtils.h"
 
-// Failures show paths as text rather than as UTF-16 code units.
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace purgala {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ConfigWithFolders;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 using Cells = std::vector<std::vector<std::string>>;
-
-// The default document with `folders` as the content of its folder list.
-std::string ConfigWithFolders(const std::string& folders) {
-    std::string text(DefaultConfigText);
-    const std::string empty = "\t<folders>\t</folders>";
-    text.replace(text.find(empty), empty.size(), "<folders>" + folders + "</folders>");
-    return text;
-}
 
 class SettingsDialogTest : public ::testing::Test {
 protected:
