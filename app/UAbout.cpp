@@ -50,7 +50,7 @@ TFMAbout::TFMAbout(QWidget* owner) : QDialog(owner) {
     QFont bold = Label1->font();
     bold.setBold(true);
     Label1->setFont(bold);
-    Label2 = MakeLabel(this, tr("Made by the Purgala developers, free to use."), 35, 43, 248, 16);
+    Label2 = MakeLabel(this, tr("\u00a9 2026 the Purgala developers"), 35, 43, 248, 16);
     Label4 = MakeLabel(this, tr("Web: "), 56, 75);
     Label5 =
         MakeLabel(this, QString::fromLatin1(kHomePage.data(), kHomePage.size()), 99, 75, 164, 13);
