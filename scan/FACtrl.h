@@ -14,6 +14,7 @@
 #include "platform/VirtualTree.h"
 #include "scan/FieldKind.h"
 #include "scan/FileNodeData.h"
+#include "scan/RowCompare.h"
 
 namespace purgala {
 
@@ -68,16 +69,6 @@ void FillIconIndexes(std::string_view path, bool isFolder, TFileNodeData& data);
 // -1 when nothing exists there. Only the name is looked at, never the file's contents. A link is
 // shown as the link itself unless `followLink`.
 int ShellIconIndex(std::string_view path, bool followLink = false);
-
-// +1 when the number of s1 is greater than that of s2, otherwise -1 (never 0); a text that is
-// not a number counts as 0.
-int CompareNumberTexts(std::string_view s1, std::string_view s2);
-// Whether the whole text, blanks around it allowed, is a finite number in the default locale's
-// notation (no thousands separators).
-bool IsNumberText(std::string_view s);
-// Orders two time texts as FileTimeToText writes them: an empty first text -1, else an empty
-// second +1, a text that does not read back +1, else the order of the times (0 when equal).
-int CompareTimeTexts(std::string_view s1, std::string_view s2);
 
 // The controller of the main window, from its first show to its close.
 inline std::unique_ptr<TFACtrl> FACtrl;

@@ -1,0 +1,462 @@
+#include "scan/RowCompare.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "util/FileTime.h"
+
+namespace purgala {
+
+namespace {
+
+constexpr std::string_view kFolderType = "folder";
+constexpr std::string_view kFileType = "file";
+
+QString ToQString(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// ---- numbers ----------------------------------------------------------------------------------
+
+// Reads numbers as the user writes them, without thousands separators.
+class TNumberReader {
+public:
+    TNumberReader() {
+        locale_.setNumberOptions(locale_.numberOptions() | QLocale::RejectGroupSeparator);
+    }
+
+    std::optional<double> Read(std::string_view s) const {
+        if (s.empty()) {
+            return std::nullopt;
+        }
+        bool ok = false;
+        const double value = locale_.toDouble(ToQString(s), &ok);
+        // Qt reads "inf" and "nan" too; no size is ever written so, and a NaN has no order.
+        if (!ok || !std::isfinite(value)) {
+            return std::nullopt;
+        }
+        return value;
+    }
+
+private:
+    QLocale locale_;
+};
+
+int CompareNumbers(double n1, double n2) {
+    return n1 > n2 ? 1 : -1;
+}
+
+// ---- times ------------------------------------------------------------------------------------
+
+constexpr std::int64_t kMsPerDay = 86'400'000;
+
+// A time text reduced to what comparing needs: local wall-clock milliseconds, no time zone.
+struct TTimeKey {
+    enum class State : std::uint8_t { Empty, Invalid, Valid };
+    State state = State::Empty;
+    std::int64_t ms = 0;
+
+    static TTimeKey Valid(std::int64_t ms) { return {State::Valid, ms}; }
+    static TTimeKey Invalid() { return {State::Invalid, 0}; }
+    friend bool operator==(const TTimeKey&, const TTimeKey&) = default;
+};
+
+int CompareTimeKeys(const TTimeKey& a, const TTimeKey& b) {
+    if (a.state == TTimeKey::State::Empty) {
+        return -1;
+    }
+    if (b.state == TTimeKey::State::Empty) {
+        return 1;
+    }
+    if (a.state == TTimeKey::State::Invalid || b.state == TTimeKey::State::Invalid) {
+        return 1;
+    }
+    // The texts carry whole seconds, so "less than a millisecond apart" means equal.
+    return a.ms < b.ms ? -1 : (a.ms > b.ms ? 1 : 0);
+}
+
+// Whether a date format writes the year with two digits only.
+bool HasTwoDigitYear(const QString& format) {
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size();) {
+        if (format[i] == u'\'') {
+            quoted = !quoted;
+            ++i;
+            continue;
+        }
+        if (quoted || format[i] != u'y') {
+            ++i;
+            continue;
+        }
+        qsizetype j = i;
+        while (j < format.size() && format[j] == u'y') {
+            ++j;
+        }
+        if (j - i == 2) {
+            return true;
+        }
+        i = j;
+    }
+    return false;
+}
+
+// Reads back what FileTimeToText writes: the date alone, or the date, a blank and the time.
+class TTimeReader {
+public:
+    TTimeReader()
+        : formats_(FileTimeFormats()),
+          twoDigitYear_(HasTwoDigitYear(formats_.date)),
+          centuryStart_(QDate::currentDate().year() - 79) {}
+
+    const QLocale& Locale() const { return locale_; }
+    const TFileTimeFormats& Formats() const { return formats_; }
+
+    std::optional<std::int64_t> Read(const QString& text) const {
+        if (const std::optional<QDate> date = ReadDate(text)) {
+            return DayStart(*date);
+        }
+        // The date format may hold blanks itself: the time starts after the blank where both
+        // sides read.
+        for (qsizetype blank = text.indexOf(u' '); blank >= 0;
+             blank = text.indexOf(u' ', blank + 1)) {
+            const std::optional<QDate> date = ReadDate(text.left(blank));
+            if (!date) {
+                continue;
+            }
+            const QTime time = locale_.toTime(text.mid(blank + 1), formats_.time);
+            if (time.isValid()) {
+                return DayStart(*date) + time.msecsSinceStartOfDay();
+            }
+        }
+        return std::nullopt;
+    }
+
+    TTimeKey KeyOf(std::string_view text) const {
+        if (text.empty()) {
+            return {};
+        }
+        const std::optional<std::int64_t> ms = Read(ToQString(text));
+        return ms ? TTimeKey::Valid(*ms) : TTimeKey::Invalid();
+    }
+
+    static std::int64_t DayStart(const QDate& date) { return date.toJulianDay() * kMsPerDay; }
+
+private:
+    std::optional<QDate> ReadDate(const QString& text) const {
+        const QDate date = locale_.toDate(text, formats_.date);
+        if (!date.isValid()) {
+            return std::nullopt;
+        }
+        return twoDigitYear_ ? InCenturyWindow(date) : date;
+    }
+
+    // Qt reads a two-digit year as 19xx, which would put this year's files before those of
+    // 1999. The century is chosen so that the year falls within the 80 years before this one
+    // or the 20 after it: file times lie in the past, and 1970 is a common one.
+    QDate InCenturyWindow(const QDate& date) const {
+        const int twoDigits = date.year() - 1900;
+        if (twoDigits < 0 || twoDigits > 99) {
+            return date;
+        }
+        const int offset = ((twoDigits - centuryStart_) % 100 + 100) % 100;
+        return {centuryStart_ + offset, date.month(), date.day()};
+    }
+
+    QLocale locale_;
+    TFileTimeFormats formats_;
+    bool twoDigitYear_;
+    int centuryStart_;
+};
+
+// The key of a scanned file's time text without making and reading a text per row: each local
+// day is read once, and the time of day is added. The texts are still made and read where the
+// shortcut must prove itself: for the first row of every day and for a spread of times of day.
+// Should any of them disagree, every row goes the long way.
+class TFileTimeKeys {
+public:
+    explicit TFileTimeKeys(const TTimeReader& reader) : reader_(reader) {}
+
+    bool Failed() const { return failed_; }
+
+    TTimeKey KeyOf(TFileTime t) {
+        if (failed_) {
+            return reader_.KeyOf(FileTimeToText(t));
+        }
+        const std::optional<TLocalFileTime> local = FileTimeToLocal(t);
+        if (!local) {
+            return {};  // the text is empty
+        }
+        if (!timesChecked_) {
+            timesChecked_ = true;
+            failed_ = !TimesOfDayReadBack();
+        }
+        const auto [day, fresh] = days_.try_emplace(local->date.toJulianDay());
+        if (fresh) {
+            day->second =
+                reader_.Read(reader_.Locale().toString(local->date, reader_.Formats().date));
+        }
+        TTimeKey key = TTimeKey::Invalid();
+        if (day->second) {
+            key = TTimeKey::Valid(*day->second + local->time.msecsSinceStartOfDay());
+        }
+        if (fresh && !failed_ && reader_.KeyOf(FileTimeToText(t)) != key) {
+            failed_ = true;
+        }
+        return failed_ ? reader_.KeyOf(FileTimeToText(t)) : key;
+    }
+
+private:
+    bool TimesOfDayReadBack() const {
+        const QLocale& locale = reader_.Locale();
+        const QString& format = reader_.Formats().time;
+        for (int hour = 0; hour < 24; ++hour) {
+            for (const auto& [minute, second] : {std::pair{0, 1}, {7, 30}, {30, 0}, {59, 59}}) {
+                const QTime time(hour, minute, second);
+                if (locale.toTime(locale.toString(time, format), format) != time) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    const TTimeReader& reader_;
+    std::unordered_map<qint64, std::optional<std::int64_t>> days_;
+    bool timesChecked_ = false;
+    bool failed_ = false;
+};
+
+// ---- texts ------------------------------------------------------------------------------------
+
+// a-z folded to A-Z, every other byte by value; on a common prefix the shorter text first.
+int CompareTextsNoCase(std::string_view a, std::string_view b) {
+    const auto fold = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 'a' && u <= 'z' ? u - ('a' - 'A') : u;
+    };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const int fa = fold(a[i]);
+        const int fb = fold(b[i]);
+        if (fa != fb) {
+            return fa - fb;
+        }
+    }
+    const auto difference =
+        static_cast<std::ptrdiff_t>(a.size()) - static_cast<std::ptrdiff_t>(b.size());
+    return static_cast<int>(std::clamp<std::ptrdiff_t>(difference, -1'000'000, 1'000'000));
+}
+
+// ---- sorting ----------------------------------------------------------------------------------
+
+enum class TSortRule : std::uint8_t { Number, Time, AlwaysGreater, Text };
+
+TSortRule SortRuleOf(TFieldKind kind) {
+    switch (kind) {
+        case TFieldKind::FileSize:
+        case TFieldKind::FileNameLength:
+        case TFieldKind::PathNameLength:
+        case TFieldKind::SizePercentage:
+        case TFieldKind::FileCount:
+            return TSortRule::Number;
+        case TFieldKind::FileType:
+            return TSortRule::AlwaysGreater;
+        case TFieldKind::CreateTime:
+        case TFieldKind::AccessTime:
+        case TFieldKind::WriteTime:
+            return TSortRule::Time;
+        default:
+            return TSortRule::Text;
+    }
+}
+
+// Rows of different types: a folder row goes first in both directions.
+int CompareTypes(bool firstIsFolder, bool ascending) {
+    return firstIsFolder == ascending ? -1 : 1;
+}
+
+// One set of siblings with each row's sort text converted once; compares positions exactly as
+// TreeCompareNodes compares the rows.
+class TSiblingKeys {
+public:
+    TSiblingKeys(TSortRule rule, bool ascending, std::size_t count)
+        : rule_(rule), ascending_(ascending) {
+        types_.resize(count);
+        switch (rule) {
+            case TSortRule::Number:
+                numbers_.resize(count);
+                break;
+            case TSortRule::Time:
+                times_.resize(count);
+                break;
+            case TSortRule::Text:
+                texts_.resize(count);
+                break;
+            case TSortRule::AlwaysGreater:
+                break;
+        }
+    }
+
+    // The rows' types, trimmed, as small numbers: equal numbers for equal texts.
+    void SetType(std::size_t row, std::string_view type) {
+        type = TrimBlanks(type);
+        const auto known = std::find(typeNames_.begin(), typeNames_.end(), type);
+        types_[row] = static_cast<std::uint32_t>(known - typeNames_.begin());
+        if (known == typeNames_.end()) {
+            typeNames_.emplace_back(type);
+            if (type == kFolderType) {
+                folderType_ = types_[row];
+            }
+        }
+    }
+    void SetNumber(std::size_t row, double value) { numbers_[row] = value; }
+    void SetTime(std::size_t row, TTimeKey key) { times_[row] = key; }
+    void SetText(std::size_t row, std::string text) { texts_[row] = std::move(text); }
+
+    int operator()(std::size_t a, std::size_t b) const {
+        if (types_[a] != types_[b]) {
+            return CompareTypes(types_[a] == folderType_, ascending_);
+        }
+        switch (rule_) {
+            case TSortRule::Number:
+                return CompareNumbers(numbers_[a], numbers_[b]);
+            case TSortRule::Time:
+                return CompareTimeKeys(times_[a], times_[b]);
+            case TSortRule::AlwaysGreater:
+                return 1;
+            case TSortRule::Text:
+                return CompareTextsNoCase(texts_[a], texts_[b]);
+        }
+        return 0;
+    }
+
+private:
+    static constexpr std::uint32_t kNoType = ~std::uint32_t{0};
+
+    TSortRule rule_;
+    bool ascending_;
+    std::vector<std::uint32_t> types_;
+    std::vector<std::string> typeNames_;
+    std::uint32_t folderType_ = kNoType;
+    std::vector<double> numbers_;
+    std::vector<TTimeKey> times_;
+    std::vector<std::string> texts_;
+};
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view s) {
+    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!s.empty() && isBlank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && isBlank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind kind,
+                bool ascending) {
+    const std::string type1 = row1.FileType();
+    const std::string type2 = row2.FileType();
+    const std::string_view a = TrimBlanks(type1);
+    const std::string_view b = TrimBlanks(type2);
+    if (a != b) {
+        return CompareTypes(a == kFolderType, ascending);
+    }
+    const std::string t1 = row1.Text(kind);
+    const std::string t2 = row2.Text(kind);
+    switch (SortRuleOf(kind)) {
+        case TSortRule::Number:
+            return CompareNumberTexts(t1, t2);
+        case TSortRule::AlwaysGreater:
+            return 1;
+        case TSortRule::Time:
+            return CompareTimeTexts(t1, t2);
+        case TSortRule::Text:
+            return CompareTextsNoCase(t1, t2);
+    }
+    return 0;
+}
+
+std::function<int(std::size_t, std::size_t)> SiblingComparer(TVirtualStringTree& tree,
+                                                             std::span<const PVirtualNode> rows,
+                                                             TFieldKind kind, bool ascending) {
+    const TSortRule rule = SortRuleOf(kind);
+    TSiblingKeys keys(rule, ascending, rows.size());
+    const TNumberReader numbers;
+    const TTimeReader timeReader;
+    TFileTimeKeys fileTimes(timeReader);
+
+    const auto fill = [&] {
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const TFileNodeData& data = tree.GetNodeData(rows[i]);
+            const bool scanned = data.IsScannedFile();
+            if (scanned) {
+                keys.SetType(i, kFileType);
+            } else {
+                keys.SetType(i, data.FileType());
+            }
+            switch (rule) {
+                case TSortRule::Number:
+                    // A scanned file's size text is its byte count written out: reading it back
+                    // gives the same double as converting the count.
+                    keys.SetNumber(i, scanned && kind == TFieldKind::FileSize
+                                          ? static_cast<double>(data.Size())
+                                          : numbers.Read(data.Text(kind)).value_or(0.0));
+                    break;
+                case TSortRule::Time:
+                    keys.SetTime(i, scanned ? fileTimes.KeyOf(data.Time(kind))
+                                            : timeReader.KeyOf(data.Text(kind)));
+                    break;
+                case TSortRule::Text:
+                    keys.SetText(i, data.Text(kind));
+                    break;
+                case TSortRule::AlwaysGreater:
+                    break;
+            }
+        }
+    };
+    fill();
+    if (fileTimes.Failed()) {
+        // The rows keyed before the shortcut failed its check go the long way too.
+        fill();
+    }
+    return keys;
+}
+
+bool IsNumberText(std::string_view s) {
+    return TNumberReader().Read(s).has_value();
+}
+
+int CompareNumberTexts(std::string_view s1, std::string_view s2) {
+    const TNumberReader reader;
+    return CompareNumbers(reader.Read(s1).value_or(0.0), reader.Read(s2).value_or(0.0));
+}
+
+int CompareTimeTexts(std::string_view s1, std::string_view s2) {
+    if (s1.empty()) {
+        return -1;
+    }
+    if (s2.empty()) {
+        return 1;
+    }
+    const TTimeReader reader;
+    return CompareTimeKeys(reader.KeyOf(s1), reader.KeyOf(s2));
+}
+
+std::optional<double> NumberOfText(std::string_view s) {
+    return TNumberReader().Read(s);
+}
+
+}  // namespace purgala
