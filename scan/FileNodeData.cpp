@@ -118,7 +118,9 @@ TFileNodeData& TFileNodeData::operator=(TFileNodeData&& other) noexcept {
     return *this;
 }
 
-TFileNodeData::~TFileNodeData() { DestroyStorage(); }
+TFileNodeData::~TFileNodeData() {
+    DestroyStorage();
+}
 
 void TFileNodeData::DestroyStorage() {
     if (kind_ == RowKind::ScannedFile) {

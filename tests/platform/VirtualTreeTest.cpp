@@ -99,8 +99,8 @@ TEST_F(VirtualTreeTest, DeletingAFolderAndThenOneOfItsRowsInOneBracket) {
     tree_.DeleteNode(f1Row);
     tree_.DeleteNode(tree_.GetLast());
     tree_.EndUpdate();
-    EXPECT_EQ(Forward(), (std::vector<std::string>{"f0", "f0/0", "f0/1", "f0/2", "f2", "f2/0",
-                                                   "f2/1"}));
+    EXPECT_EQ(Forward(),
+              (std::vector<std::string>{"f0", "f0/0", "f0/1", "f0/2", "f2", "f2/0", "f2/1"}));
     EXPECT_EQ(Backward(), Forward());
 }
 
