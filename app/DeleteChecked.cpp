@@ -85,8 +85,10 @@ void TFMMain::btnOpenFolderClick() {
                 const std::string_view folder = VT->GetNodeData(FolderRowOf(*VT, row)).FullPath();
                 TDeleteOutcome outcome;
                 if (data.IsScannedFile()) {
-                    outcome = deleter.DeleteDiskFile(
-                        {folder, data.FullPath(), {data.Device(), data.Inode()}});
+                    outcome = deleter.DeleteDiskFile({folder,
+                                                      data.FullPath(),
+                                                      {data.Device(), data.Inode()},
+                                                      data.Time(TFieldKind::CreateTime)});
                 } else {
                     // Without the identity the scan records, the entry could be anything.
                     outcome.reason = "it was not listed by a scan";

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 namespace purgala {
@@ -172,17 +173,19 @@ TDeleteOutcome TDiskFileDeleter::DeleteDiskFile(const TListedFile& file) {
     }
 
     const std::string entry(name);
-    struct stat st {};
-    if (::fstatat(parent, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    const std::optional<TEntryStat> now = StatEntry(parent, entry.c_str());
+    if (!now) {
         const int statError = errno;
         return statError == ENOENT ? TDeleteOutcome{TDeleteResult::Vanished, {}}
                                    : Failed(SystemMessage(statError));
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (now->isFolder) {
         return Failed("a folder now stands at its path");
     }
-    if (static_cast<std::uint64_t>(st.st_dev) != file.identity.device ||
-        static_cast<std::uint64_t>(st.st_ino) != file.identity.inode) {
+    const TFileEntryInfo& info = now->info;
+    const bool bornElsewhen =
+        file.birthTime.Known() && info.createTime.Known() && file.birthTime != info.createTime;
+    if (info.device != file.identity.device || info.inode != file.identity.inode || bornElsewhen) {
         return Failed("another file now stands at its path");
     }
     // Without AT_REMOVEDIR this never removes a folder, even one swapped in since the check.

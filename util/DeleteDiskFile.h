@@ -5,14 +5,17 @@
 // The configured folder is opened as the user typed it; below it no symbolic link is followed
 // (the folders are opened with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, or one by one with
 // O_NOFOLLOW where the kernel lacks openat2), and the entry is removed with unlinkat on its
-// folder only while it still is the file the scan saw (same device and inode). What is left is
-// the moment between that check and the removal, which no system call closes.
+// folder only while it still is the file the scan saw (same device and inode, and the same birth
+// time where the file system records one, so that a new file on a reused inode number is told
+// apart). What is left is the moment between that check and the removal, which no system call
+// closes.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/DirReader.h"
+#include "util/FileTime.h"
 
 namespace purgala {
 
@@ -33,6 +36,7 @@ struct TListedFile {
     // The folder, "/", the sub-folders and the name, as the scan joined them.
     std::string_view fullPath;
     TFileIdentity identity;  // device and inode when it was listed
+    TFileTime birthTime;     // its birth time then; unknown where the file system records none
 };
 
 // Deletes listed files one after the other. Consecutive files of one folder, the usual case

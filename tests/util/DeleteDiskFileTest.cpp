@@ -2,6 +2,7 @@
 // never a folder; every case is run with openat2 and with the folder-by-folder fallback.
 #include "util/DeleteDiskFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -32,7 +33,7 @@ struct TListing {
     std::string folder;
     std::string fullPath;
     TFileIdentity identity;
-    TListedFile View() const { return {folder, fullPath, identity}; }
+    TListedFile View() const { return {folder, fullPath, identity, {}}; }
 };
 
 class DeleteDiskFileTest : public ::testing::TestWithParam<bool> {
@@ -136,6 +137,26 @@ TEST_P(DeleteDiskFileTest, AnotherEntryAtTheListedPathIsKept) {
     EXPECT_TRUE(fs::is_directory(folder_ + "/dir.tmp"));
     EXPECT_TRUE(fs::is_symlink(folder_ + "/link.tmp"));
     EXPECT_EQ(test::ReadFile(outside_ + "/precious"), "outside");
+}
+
+TEST_P(DeleteDiskFileTest, FileBornAtAnotherTimeOnTheSameInodeIsKept) {
+    // What a reused inode number looks like: the same device and inode, another birth time.
+    WriteFile(folder_ + "/a.tmp");
+    const TListing file = Listed(folder_ + "/a.tmp");
+    struct statx stx {};
+    ASSERT_EQ(::statx(AT_FDCWD, file.fullPath.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &stx), 0);
+    if ((stx.stx_mask & STATX_BTIME) == 0) {
+        GTEST_SKIP() << "this file system records no birth times";
+    }
+    TListedFile listed = file.View();
+    listed.birthTime = TFileTime{stx.stx_btime.tv_sec - 60};
+    const TDeleteOutcome outcome = deleter_.DeleteDiskFile(listed);
+    EXPECT_EQ(outcome.result, TDeleteResult::Failed);
+    EXPECT_EQ(outcome.reason, "another file now stands at its path");
+    EXPECT_TRUE(Exists(file.fullPath));
+
+    listed.birthTime = TFileTime{stx.stx_btime.tv_sec};
+    EXPECT_EQ(deleter_.DeleteDiskFile(listed).result, TDeleteResult::Deleted);
 }
 
 TEST_P(DeleteDiskFileTest, FolderSwappedForALinkIsNotFollowedEvenToTheListedFile) {
