@@ -152,11 +152,36 @@ public:
 
 private:
     std::optional<QDate> ReadDate(const QString& text) const {
-        const QDate date = locale_.toDate(text, formats_.date);
+        QDate date = locale_.toDate(text, formats_.date);
+        if (!date.isValid() && twoDigitYear_) {
+            date = ReadLeapDayOfAnotherCentury(text);
+        }
         if (!date.isValid()) {
             return std::nullopt;
         }
         return twoDigitYear_ ? InCenturyWindow(date) : date;
+    }
+
+    // Qt reads "2/29/00" as 29 February 1900, which does not exist. Each two-digit number of
+    // the text is tried as a year of 2000 to 2099 with the four-digit form of the format.
+    QDate ReadLeapDayOfAnotherCentury(const QString& text) const {
+        QString format = formats_.date;
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            const bool twoDigits = text[i].isDigit() && text[i + 1].isDigit() &&
+                                   (i == 0 || !text[i - 1].isDigit()) &&
+                                   (i + 2 == text.size() || !text[i + 2].isDigit());
+            if (!twoDigits) {
+                continue;
+            }
+            QString candidate = text;
+            candidate.insert(i, QLatin1String("20"));
+            const QDate date = locale_.toDate(candidate, format);
+            if (date.isValid() && date.month() == 2 && date.day() == 29) {
+                return date;
+            }
+        }
+        return {};
     }
 
     // Qt reads a two-digit year as 19xx, which would put this year's files before those of

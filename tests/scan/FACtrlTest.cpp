@@ -488,11 +488,17 @@ TEST(FACtrlCompare, TimeTexts) {
     // Two-digit years: 1970 and 1999 are earlier than 2024.
     EXPECT_EQ(CompareTimeTexts(FileTimeToText(At(1970, 1, 1, 12)), afternoon), -1);
     EXPECT_EQ(CompareTimeTexts(FileTimeToText(At(1999, 12, 31, 23)), "1/1/00"), -1);
+    // 29 February 2000 exists, though 1900 had no such day.
+    EXPECT_EQ(FileTimeToText(At(2000, 2, 29, 12)), "2/29/00 12:00:00 PM");
+    EXPECT_EQ(CompareTimeTexts("2/28/00 11:00:00 PM", "2/29/00 12:00:00 PM"), -1);
+    EXPECT_EQ(CompareTimeTexts("2/29/00 12:00:00 PM", "3/1/00"), -1);
+    EXPECT_EQ(CompareTimeTexts("2/29/00", "2/29/00"), 0);
 
     const LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(FileTimeToText(At(2024, 3, 15, 13, 5, 7)), "15.03.24 13:05:07");
     EXPECT_EQ(CompareTimeTexts("15.03.24 09:00:00", "15.03.24 13:05:07"), -1);
     EXPECT_EQ(CompareTimeTexts("15.03.24 09:00:00", afternoon), 1);  // another locale's text
+    EXPECT_EQ(CompareTimeTexts("29.02.00 08:00:00", "01.03.00"), -1);
 }
 
 // The sort converts each row's text once; it must give exactly the order of comparing rows one
