@@ -13,11 +13,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/Application.h"
 #include "app/UAbout.h"
 #include "config/Config.h"
 #include "config/uOptions.h"
 #include "platform/Dialogs.h"
+#include "platform/Failures.h"
 #include "platform/SpeedButton.h"
 #include "scan/FACtrl.h"
 #include "scan/Scanner.h"
@@ -130,15 +130,19 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     Help1 = menuBar()->addAction(tr("Help"));
     Help1->setObjectName("Help1");
 
-    connect(btnOpenFile, &QToolButton::clicked, this, &TFMMain::btnOpenFileClick);
-    connect(btnOpenFolder, &QToolButton::clicked, this, &TFMMain::btnOpenFolderClick);
-    connect(SpeedButton3, &QToolButton::clicked, this, &TFMMain::SpeedButton3Click);
-    connect(btnApply, &QToolButton::clicked, this, &TFMMain::btnApplyClick);
-    connect(SpeedButton2, &QToolButton::clicked, this, &TFMMain::SpeedButton2Click);
+    connect(btnOpenFile, &QToolButton::clicked, this,
+            GuardedSlot(this, &TFMMain::btnOpenFileClick));
+    connect(btnOpenFolder, &QToolButton::clicked, this,
+            GuardedSlot(this, &TFMMain::btnOpenFolderClick));
+    connect(SpeedButton3, &QToolButton::clicked, this,
+            GuardedSlot(this, &TFMMain::SpeedButton3Click));
+    connect(btnApply, &QToolButton::clicked, this, GuardedSlot(this, &TFMMain::btnApplyClick));
+    connect(SpeedButton2, &QToolButton::clicked, this,
+            GuardedSlot(this, &TFMMain::SpeedButton2Click));
     // clicked, not toggled: only the user's own toggling runs the handler.
-    connect(cbCheckAll, &QCheckBox::clicked, this, &TFMMain::cbCheckAllClick);
-    connect(m1, &QAction::triggered, this, &TFMMain::m1Click);
-    connect(Help1, &QAction::triggered, this, &TFMMain::Help1Click);
+    connect(cbCheckAll, &QCheckBox::clicked, this, GuardedSlot(this, &TFMMain::cbCheckAllClick));
+    connect(m1, &QAction::triggered, this, GuardedSlot(this, &TFMMain::m1Click));
+    connect(Help1, &QAction::triggered, this, GuardedSlot(this, &TFMMain::Help1Click));
 }
 
 TFMMain::~TFMMain() {
@@ -147,7 +151,7 @@ TFMMain::~TFMMain() {
     VT->OnInitNode = nullptr;
     VT->OnDblClick = nullptr;
     FormClose();
-    TApplication::SetErrorHandler({});
+    SetErrorHandler({});
 }
 
 QToolButton* TFMMain::MakeCommandButton(QWidget* bar, const QString& caption, int x,
@@ -186,7 +190,7 @@ void TFMMain::ShowFailure(const QString& text) {
 void TFMMain::FormShow() {
     // The tree turns icon indexes into icons through the process-wide list; nothing to bind.
     // Failures are not shown in a box, but the user sees why a command stopped.
-    TApplication::SetErrorHandler([window = QPointer<TFMMain>(this)](const std::string& message) {
+    SetErrorHandler([window = QPointer<TFMMain>(this)](const std::string& message) {
         if (window) {
             window->ShowFailure(QString::fromStdString(message));
         }
@@ -200,7 +204,7 @@ void TFMMain::FormShow() {
         setWindowTitle(kCaption);
     } catch (const std::exception& e) {
         // Set-up runs outside any event handler's guard; it ends like a failed command.
-        TApplication::HandleError(e.what());
+        HandleError(e.what());
     }
 }
 

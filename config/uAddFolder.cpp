@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
+#include "platform/Failures.h"
 #include "util/Errors.h"
 
 namespace purgala {
@@ -107,7 +108,7 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
     setIconSize(QSize(kRowHeight, kRowHeight));
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(this, &QListWidget::doubleClicked, this,
-            [this](const QModelIndex& index) { OpenEntry(index.row()); });
+            [this](const QModelIndex& index) { RunGuarded([&] { OpenEntry(index.row()); }); });
     directory_ = QDir::currentPath();
     if (directory_.isEmpty()) {
         // The working folder was removed under the process: start somewhere that exists.
@@ -137,7 +138,7 @@ void TDirectoryListBox::OpenEntry(int row) {
 void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
         event->accept();
-        OpenEntry(currentRow());
+        RunGuarded([this] { OpenEntry(currentRow()); });
         return;
     }
     QListWidget::keyPressEvent(event);
@@ -264,9 +265,9 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
         button->setDefault(false);
     }
 
-    connect(BitBtn3, &QPushButton::clicked, this, &TfmFolder::BitBtn3Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TfmFolder::BitBtn2Click);
-    connect(dcb, &QComboBox::activated, this, &TfmFolder::dcbChange);
+    connect(BitBtn3, &QPushButton::clicked, this, GuardedSlot(this, &TfmFolder::BitBtn3Click));
+    connect(BitBtn2, &QPushButton::clicked, this, GuardedSlot(this, &TfmFolder::BitBtn2Click));
+    connect(dcb, &QComboBox::activated, this, GuardedSlot(this, &TfmFolder::dcbChange));
     dlb->OnChange = [this] { DirectoryChanged(); };
 
     FillDrives();

@@ -16,6 +16,7 @@
 #include "config/Config.h"
 #include "config/uAddFolder.h"
 #include "platform/Dialogs.h"
+#include "platform/Failures.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/ShellActions.h"
@@ -100,10 +101,10 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     btnExit->setGeometry(481, 337, buttonWidth, 25);
     setFixedSize(621 + buttonWidth - 129, 391);
 
-    connect(btnAdd, &QPushButton::clicked, this, &TfmSetting::btnAddClick);
-    connect(btnDel, &QPushButton::clicked, this, &TfmSetting::btnDelClick);
-    connect(btnOpen, &QPushButton::clicked, this, &TfmSetting::btnOpenClick);
-    connect(btnExit, &QPushButton::clicked, this, &TfmSetting::btnExitClick);
+    connect(btnAdd, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnAddClick));
+    connect(btnDel, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnDelClick));
+    connect(btnOpen, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnOpenClick));
+    connect(btnExit, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnExitClick));
 }
 
 TfmSetting::~TfmSetting() {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/Failures.h"
 #include "platform/IconList.h"
 #include "util/Errors.h"
 
@@ -744,7 +745,7 @@ TVirtualStringTree::TVirtualStringTree(QWidget* parent)
     });
     connect(h, &QHeaderView::sectionClicked, this, [this](int column) {
         if (OnHeaderClick) {
-            OnHeaderClick(*this, column, Qt::LeftButton);
+            RunGuarded([&] { OnHeaderClick(*this, column, Qt::LeftButton); });
         }
     });
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
@@ -760,7 +761,7 @@ TVirtualStringTree::TVirtualStringTree(QWidget* parent)
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
                 if (OnChange) {
-                    OnChange(*this, NodeAt(current));
+                    RunGuarded([&] { OnChange(*this, NodeAt(current)); });
                 }
             });
 }
@@ -986,7 +987,7 @@ void TVirtualStringTree::EnsureInitialized(PVirtualNode node) const {
 void TVirtualStringTree::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeView::mouseDoubleClickEvent(event);
     if (OnDblClick) {
-        OnDblClick(*this);
+        RunGuarded([this] { OnDblClick(*this); });
     }
 }
 
@@ -997,11 +998,11 @@ bool TVirtualStringTree::eventFilter(QObject* watched, QEvent* event) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const int column = header()->logicalIndexAt(mouse->position().toPoint());
             if (event->type() == QEvent::MouseButtonPress && OnHeaderMouseDown) {
-                OnHeaderMouseDown(*this, column, mouse->button());
+                RunGuarded([&] { OnHeaderMouseDown(*this, column, mouse->button()); });
             } else if (event->type() == QEvent::MouseButtonRelease &&
                        mouse->button() != Qt::LeftButton && column >= 0 && OnHeaderClick) {
                 // Left clicks arrive through sectionClicked, which knows drags from clicks.
-                OnHeaderClick(*this, column, mouse->button());
+                RunGuarded([&] { OnHeaderClick(*this, column, mouse->button()); });
             }
         }
     }
