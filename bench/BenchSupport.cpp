@@ -17,7 +17,9 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "config/Config.h"
 #include "platform/DirReader.h"
+#include "platform/VirtualTree.h"
 
 extern char** environ;
 
@@ -129,6 +131,33 @@ SyntheticTree::~SyntheticTree() {
     }
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+ScratchDir::ScratchDir(const std::string& parent) {
+    std::string pattern = parent + "/purgala-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a folder under " + parent);
+    }
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+ProgramDir::ProgramDir(const std::string& parent) : dir_(parent) {
+    SetProgramDirForTesting(dir_.Path());
+    ResetConfigForTesting();
+}
+
+ProgramDir::~ProgramDir() {
+    SetProgramDirForTesting({});
+    ResetConfigForTesting();
+}
+
+std::size_t FileRows(const TVirtualStringTree& tree) {
+    return tree.TotalCount() - tree.RootNodeCount();
 }
 
 double Seconds(const std::function<void()>& run) {

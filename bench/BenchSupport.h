@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace purgala {
+class TVirtualStringTree;
+}
+
 namespace purgala::bench {
 
 struct Options {
@@ -38,6 +42,39 @@ private:
     std::size_t tmpFiles_ = 0;
     std::size_t folders_ = 0;
 };
+
+// A fresh empty folder under `parent`, removed with everything in it when the object goes.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& parent);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A scratch folder that stands in for the program's folder while the object lives, so that the
+// configuration file of a run is never written beside the benchmark program.
+class ProgramDir {
+public:
+    explicit ProgramDir(const std::string& parent);
+    ~ProgramDir();
+    ProgramDir(const ProgramDir&) = delete;
+    ProgramDir& operator=(const ProgramDir&) = delete;
+    const std::string& Path() const { return dir_.Path(); }
+
+private:
+    ScratchDir dir_;
+};
+
+// GNU find in the C locale: its fastest, and names that are not UTF-8 still match.
+inline const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
+
+// The rows of a result tree below its folder rows.
+std::size_t FileRows(const TVirtualStringTree& tree);
 
 // The wall-clock time of one call, in seconds.
 double Seconds(const std::function<void()>& run);

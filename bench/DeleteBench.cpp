@@ -19,34 +19,6 @@ namespace purgala::bench {
 
 namespace {
 
-const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
-
-// A fresh folder under `parent`, removed with everything in it when the object goes.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& parent) {
-        std::string pattern = parent + "/purgala-delete-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a folder under " + parent);
-        }
-        path_ = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::size_t FileRows(TVirtualStringTree& tree) {
-    return tree.TotalCount() - tree.RootNodeCount();
-}
-
 std::size_t TmpFilesLeft(const std::string& dir) {
     TVirtualStringTree tree;
     ScanFolder(tree, dir, "tmp");
@@ -118,8 +90,7 @@ int RunDelete(const Options& options) {
                 options.parent.c_str(), options.runs);
 
     // The window as the user has it, shown, with its configuration kept out of the way.
-    const ScratchDir programDir(options.parent);
-    SetProgramDirForTesting(programDir.Path());
+    const ProgramDir programDir(options.parent);
     const MessageHook oldHook = SetMessageHook([](const TMessageRequest& request) {
         return request.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     });
@@ -167,7 +138,6 @@ int RunDelete(const Options& options) {
         window.VT->Clear();
     }
     SetMessageHook(oldHook);
-    SetProgramDirForTesting({});
     return 0;
 }
 

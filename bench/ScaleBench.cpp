@@ -37,27 +37,6 @@ double Command(const char* name, const std::function<void()>& run) {
     return seconds;
 }
 
-class ProgramDir {
-public:
-    explicit ProgramDir(const std::string& parent) {
-        std::string pattern = parent + "/purgala-scale-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a folder under " + parent);
-        }
-        path_ = pattern;
-        SetProgramDirForTesting(path_);
-    }
-    ~ProgramDir() {
-        SetProgramDirForTesting({});
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 }  // namespace
 
 int RunScale(const Options& options) {
@@ -90,7 +69,7 @@ int RunScale(const Options& options) {
         std::printf("  %-22s %8s     peak %6.0f MB\n", "window shown", "", PeakMegabytes());
 
         Command("Check Temps", [&] { window.btnOpenFileClick(); });
-        const std::size_t rows = window.VT->TotalCount() - window.VT->RootNodeCount();
+        const std::size_t rows = FileRows(*window.VT);
         if (rows != synthetic.Files()) {
             throw std::runtime_error("listed " + std::to_string(rows) + " files");
         }
@@ -104,7 +83,7 @@ int RunScale(const Options& options) {
         Command("sort by File Size", [&] { headerClick(2); });
         Command("sort by Write Time", [&] { headerClick(5); });
         Command("Delete", [&] { window.btnOpenFolderClick(); });
-        const std::size_t left = window.VT->TotalCount() - window.VT->RootNodeCount();
+        const std::size_t left = FileRows(*window.VT);
         std::printf("  rows left after Delete: %zu\n", left);
     }
     SetMessageHook(oldHook);

@@ -16,9 +16,6 @@ namespace purgala::bench {
 
 namespace {
 
-// find in the C locale: its fastest, and names that are not UTF-8 still match.
-const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
-
 std::vector<std::string> FindCommand(const std::string& dir, bool tmpOnly) {
     std::vector<std::string> argv = {"find", dir, "-type", "f"};
     if (tmpOnly) {
@@ -26,10 +23,6 @@ std::vector<std::string> FindCommand(const std::string& dir, bool tmpOnly) {
     }
     argv.insert(argv.end(), {"-printf", "%p\t%s\t%A@\t%T@\n"});
     return argv;
-}
-
-std::size_t FileRows(TVirtualStringTree& tree) {
-    return tree.TotalCount() - tree.RootNodeCount();
 }
 
 // One scan into a fresh tree; only ScanFolder itself is timed, not the tree's teardown.

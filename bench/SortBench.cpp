@@ -25,32 +25,6 @@ constexpr int kSizeColumn = 2;
 constexpr int kWriteTimeColumn = 5;
 constexpr int kFolders = 4;
 
-// The configuration document of the run, in a folder of its own so that no file is written
-// beside the benchmark program.
-class ProgramDir {
-public:
-    ProgramDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "purgala-sort-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-        SetProgramDirForTesting(path_);
-        ResetConfigForTesting();
-    }
-    ~ProgramDir() {
-        SetProgramDirForTesting({});
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ProgramDir(const ProgramDir&) = delete;
-    ProgramDir& operator=(const ProgramDir&) = delete;
-
-private:
-    std::string path_;
-};
-
 // `files` file rows under a few folder rows: random names, sizes with many repeats over six
 // orders of magnitude, and times spread over five years with some creation times unknown.
 void FillTree(TVirtualStringTree& tree, std::size_t files) {
@@ -124,7 +98,7 @@ double SecondsPerCell(TVirtualStringTree& tree, int column) {
 }  // namespace
 
 int RunSort(const Options& options) {
-    const ProgramDir programDir;
+    const ProgramDir programDir(options.parent);
     QWidget owner;
     TVirtualStringTree tree(&owner);
     TFACtrl ctrl(owner, tree);
