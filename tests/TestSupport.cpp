@@ -1,8 +1,10 @@
 #include "tests/TestSupport.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,6 +66,29 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        throw std::runtime_error("cannot read the file size limit");
+    }
+    oldSoftLimit_ = limit.rlim_cur;
+    // Past the limit the kernel sends SIGXFSZ, which would end the test program.
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        std::signal(SIGXFSZ, oldHandler_);
+        throw std::runtime_error("cannot set the file size limit");
+    }
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = oldSoftLimit_;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, oldHandler_);
 }
 
 std::string ConfigWithFolders(std::string_view folderElements) {

@@ -32,6 +32,19 @@ void WriteFile(const std::string& path, std::string_view contents = {});
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // lstat: a dangling link exists too
 
+// Makes every write beyond `bytes` fail, as a full disk would, while the object lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long oldSoftLimit_ = 0;
+    void (*oldHandler_)(int) = nullptr;
+};
+
 // The default configuration document with `folderElements` as its folder list.
 std::string ConfigWithFolders(std::string_view folderElements);
 

@@ -1,9 +1,7 @@
 // The configuration file beside the program: default, start-up load, saves, field-kind names.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QCoreApplication>
-#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -149,16 +147,10 @@ TEST_F(ConfigTest, SaveKeepsUnknownContentAndWhatReadingAdded) {
 TEST_F(ConfigTest, FailedSaveKeepsOldFile) {
     GetConfig();
     AddFolder("Temp", "/var/tmp", "tmp");
-    // A file size limit makes the write fail as a full disk would.
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    EXPECT_THROW(GetConfig().Save(), InOutError);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const test::FileSizeLimit fullDisk(100);
+        EXPECT_THROW(GetConfig().Save(), InOutError);
+    }
 
     EXPECT_EQ(ReadFile(file_), DefaultConfigText);
     EXPECT_EQ(EntryCount(), 1u);

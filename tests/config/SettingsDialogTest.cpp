@@ -3,7 +3,6 @@
 #include "config/uOptions.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,7 +15,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
-#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -317,16 +315,10 @@ TEST_F(SettingsDialogTest, AFailedSaveSaysWhyClosesAndLeavesTheOldFile) {
     dialog.VT->SetFocusedNode(Row(dialog, 0));
     dialog.btnDelClick();
 
-    // A file size limit makes the write fail as a full disk would.
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 100;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    QTest::mouseClick(dialog.btnExit, Qt::LeftButton);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const test::FileSizeLimit fullDisk(100);
+        QTest::mouseClick(dialog.btnExit, Qt::LeftButton);
+    }
 
     EXPECT_FALSE(dialog.isVisible());
     ASSERT_EQ(messages_.size(), 1u);
