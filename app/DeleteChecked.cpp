@@ -1,5 +1,4 @@
 // "&Delete": the files of the checked file rows go from disk, and their rows from the tree.
-#include <QFile>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -8,6 +7,7 @@
 #include "app/uMain.h"
 #include "platform/Dialogs.h"
 #include "util/DeleteDiskFile.h"
+#include "util/FileUtils.h"
 
 namespace purgala {
 
@@ -35,17 +35,13 @@ PVirtualNode FolderRowOf(const TVirtualStringTree& tree, PVirtualNode row) {
     return row;
 }
 
-QString DecodedPath(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromRawData(path.data(), qsizetype(path.size())));
-}
-
 void ReportFailures(QWidget* parent, const TFailures& failures) {
     QString text = failures.count == 1
                        ? TFMMain::tr("1 file could not be deleted:")
                        : TFMMain::tr("%1 files could not be deleted:").arg(failures.count);
     text += '\n';
     for (const auto& [path, reason] : failures.named) {
-        text += '\n' + DecodedPath(path) + QStringLiteral(": ") + QString::fromStdString(reason);
+        text += '\n' + DecodeFileName(path) + QStringLiteral(": ") + QString::fromStdString(reason);
     }
     if (failures.count > failures.named.size()) {
         text += '\n' + TFMMain::tr("and %1 more.").arg(failures.count - failures.named.size());

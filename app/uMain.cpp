@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -21,6 +20,7 @@
 #include "platform/SpeedButton.h"
 #include "scan/FACtrl.h"
 #include "scan/Scanner.h"
+#include "util/FileUtils.h"
 #include "util/ShellActions.h"
 
 namespace purgala {
@@ -218,9 +218,9 @@ void TFMMain::btnOpenFileClick() {
     const int count = folders->GetCount();
     for (int i = 0; i < count; ++i) {
         const auto folder = folders->GetFolder(i);
-        const QByteArray ext = QFile::encodeName(folder->GetExt());
-        const QByteArray fullPath = QFile::encodeName(folder->GetFullpath());
-        ScanFolder(*VT, fullPath.toStdString(), ext.toStdString());
+        const std::string ext = EncodeFileName(folder->GetExt());
+        const std::string fullPath = EncodeFileName(folder->GetFullpath());
+        ScanFolder(*VT, fullPath, ext);
     }
 }
 

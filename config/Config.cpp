@@ -4,12 +4,12 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QFile>
 #include <QSaveFile>
 #include <array>
 #include <initializer_list>
 
 #include "util/Errors.h"
+#include "util/FileUtils.h"
 
 namespace purgala {
 
@@ -45,7 +45,7 @@ bool IsRegularFile(const std::string& path) {
 // Writes to a temporary file beside `path` and renames it over `path` only when every part was
 // written and flushed; on any failure the file at `path` is left as it was.
 void ReplaceFile(const std::string& path, std::initializer_list<QByteArrayView> parts) {
-    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(path)));
+    QSaveFile file(DecodeFileName(path));
     const auto fail = [&file, &path] {
         throw InOutError(path + ": " + file.errorString().toStdString());
     };
@@ -73,7 +73,7 @@ TConfig::TConfig(Key) {
     if (!IsRegularFile(path)) {
         WriteDefaultConfig();
     }
-    root_ = LoadConfigDocument(QFile::decodeName(QByteArray::fromStdString(path)));
+    root_ = LoadConfigDocument(DecodeFileName(path));
 }
 
 void TConfig::Save() const {
@@ -85,7 +85,7 @@ void TConfig::Save() const {
 std::string TConfig::GetConfigFileName() {
     std::string dir = ProgramDirForTesting();
     if (dir.empty()) {
-        dir = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString();
+        dir = EncodeFileName(QCoreApplication::applicationDirPath());
     }
     // The separator is added even after "/", which the file system reads as one.
     return dir + "/" + std::string(kConfigFileName);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "util/Errors.h"
+#include "util/FileUtils.h"
 
 namespace purgala {
 
@@ -147,7 +148,7 @@ std::string Describe(const pugi::xml_node& element, const char* attribute, const
 }
 
 std::string FileNameForMessage(const QString& fileName) {
-    return QFile::encodeName(fileName).toStdString();
+    return EncodeFileName(fileName);
 }
 
 }  // namespace

@@ -28,15 +28,6 @@ namespace {
 const QColor kGridColor(0xEF, 0xF3, 0xFF);
 const QColor kHeaderColor(0x7B, 0xAA, 0xFF);
 
-// Rows keep file-system bytes; the document keeps Unicode text.
-std::string Encode(const QString& text) {
-    return QFile::encodeName(text).toStdString();
-}
-
-QString Decode(std::string_view bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
 }  // namespace
 
 TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
@@ -132,9 +123,9 @@ void TfmSetting::FormShow() {
         for (int i = 0; i < count; ++i) {
             const auto folder = folders->GetFolder(i);
             TFileNodeData& data = VT->GetNodeData(VT->AddChild(nullptr));
-            data.SetText(TFieldKind::FileName, Encode(folder->GetName()));
-            data.SetText(TFieldKind::FullPath, Encode(folder->GetFullpath()));
-            data.SetText(TFieldKind::FileExt, Encode(folder->GetExt()));
+            data.SetText(TFieldKind::FileName, EncodeFileName(folder->GetName()));
+            data.SetText(TFieldKind::FullPath, EncodeFileName(folder->GetFullpath()));
+            data.SetText(TFieldKind::FileExt, EncodeFileName(folder->GetExt()));
         }
     }
     listRead_ = true;
@@ -167,12 +158,12 @@ void TfmSetting::btnAddClick() {
     if (ShowModal(folderDialog) != QDialog::Accepted) {
         return;
     }
-    const std::string directory = Encode(folderDialog.Directory());
+    const std::string directory = EncodeFileName(folderDialog.Directory());
     TUpdateBracket update(*VT);
     TFileNodeData& data = VT->GetNodeData(VT->AddChild(nullptr));
     data.SetText(TFieldKind::FileName, FolderDisplayName(directory));
     data.SetText(TFieldKind::FullPath, directory);
-    data.SetText(TFieldKind::FileExt, Encode(folderDialog.Ext()));
+    data.SetText(TFieldKind::FileExt, EncodeFileName(folderDialog.Ext()));
 }
 
 void TfmSetting::btnDelClick() {
@@ -212,9 +203,9 @@ void TfmSetting::FormClose() {
     for (PVirtualNode node = VT->GetFirst(); node != nullptr; node = VT->GetNext(node)) {
         const TFileNodeData& data = VT->GetNodeData(node);
         const auto folder = GetConfig().GetRoot()->GetFolders()->Add();
-        folder->SetName(Decode(data.FileName()));
-        folder->SetFullpath(Decode(data.FullPath()));
-        folder->SetExt(Decode(data.FileExt()));
+        folder->SetName(DecodeFileName(data.FileName()));
+        folder->SetFullpath(DecodeFileName(data.FullPath()));
+        folder->SetExt(DecodeFileName(data.FileExt()));
     }
     GetConfig().Save();
 }

@@ -12,6 +12,7 @@
 #include "platform/Failures.h"
 #include "platform/IconList.h"
 #include "util/Errors.h"
+#include "util/FileUtils.h"
 
 namespace purgala {
 
@@ -472,7 +473,7 @@ private:
         if (tree_.OnGetText) {
             tree_.OnGetText(tree_, node, column, TVSTTextType::Normal, text);
         }
-        return QFile::decodeName(QByteArray::fromRawData(text.data(), qsizetype(text.size())));
+        return DecodeFileName(text);
     }
 
     QVariant CellHint(TVirtualNode* node, int column) const {
@@ -483,7 +484,7 @@ private:
         if (hint.empty()) {
             return {};
         }
-        return QFile::decodeName(QByteArray::fromRawData(hint.data(), qsizetype(hint.size())));
+        return DecodeFileName(hint);
     }
 
     QVariant CellIcon(TVirtualNode* node, int column) const {

@@ -16,6 +16,7 @@
 #include "config/Config.h"
 #include "platform/IconList.h"
 #include "scan/RowCompare.h"
+#include "util/FileUtils.h"
 
 namespace purgala {
 
@@ -36,9 +37,8 @@ QFileIconProvider& IconProvider() {
 QIcon FileTypeIcon(std::string_view path) {
     static const QMimeDatabase mimeTypes;
     const std::string_view name = path.substr(path.rfind('/') + 1);
-    const QMimeType type = mimeTypes.mimeTypeForFile(
-        QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size()))),
-        QMimeDatabase::MatchExtension);
+    const QMimeType type =
+        mimeTypes.mimeTypeForFile(DecodeFileName(name), QMimeDatabase::MatchExtension);
     QIcon icon = QIcon::fromTheme(type.iconName());
     if (icon.isNull()) {
         icon = QIcon::fromTheme(type.genericIconName());

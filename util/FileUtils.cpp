@@ -6,13 +6,13 @@
 
 namespace purgala {
 
-namespace {
-
-QString DecodePath(std::string_view path) {
-    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+QString DecodeFileName(std::string_view bytes) {
+    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
-}  // namespace
+std::string EncodeFileName(const QString& text) {
+    return QFile::encodeName(text).toStdString();
+}
 
 std::string FileExtOf(std::string_view path) {
     const std::size_t last = path.find_last_of("./");
@@ -24,7 +24,7 @@ std::string FileExtOf(std::string_view path) {
 
 std::string FolderDisplayName(std::string_view path) {
     if (!path.empty()) {
-        const QString decoded = DecodePath(path);
+        const QString decoded = DecodeFileName(path);
         const QStorageInfo storage(decoded);
         if (storage.isValid() && storage.rootPath() == QDir::cleanPath(decoded)) {
             std::string label = VolumeLabel(path);
@@ -46,11 +46,11 @@ std::string FolderDisplayName(std::string_view path) {
 }
 
 std::string VolumeLabel(std::string_view path) {
-    const QStorageInfo storage(DecodePath(path));
+    const QStorageInfo storage(DecodeFileName(path));
     if (!storage.isValid()) {
         return {};
     }
-    return QFile::encodeName(storage.name()).toStdString();
+    return EncodeFileName(storage.name());
 }
 
 }  // namespace purgala
