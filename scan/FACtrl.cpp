@@ -22,8 +22,6 @@ namespace purgala {
 
 namespace {
 
-constexpr std::string_view kFolderType = "folder";
-
 // ---- icons ------------------------------------------------------------------------------------
 
 QFileIconProvider& IconProvider() {

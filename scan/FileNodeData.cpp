@@ -171,7 +171,7 @@ std::string TFileNodeData::Text(TFieldKind kind) const {
             case TFieldKind::FileExt:
                 return FileExtOf(path);
             case TFieldKind::FileType:
-                return "file";
+                return std::string(kFileType);
             case TFieldKind::CreateTime:
             case TFieldKind::AccessTime:
             case TFieldKind::WriteTime:
@@ -215,7 +215,7 @@ void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset
         SetText(TFieldKind::AccessTime, FileTimeToText(info.accessTime));
         SetText(TFieldKind::WriteTime, FileTimeToText(info.writeTime));
         SetText(TFieldKind::FileExt, FileExtOf(fullPath));
-        SetText(TFieldKind::FileType, "file");
+        SetText(TFieldKind::FileType, kFileType);
         return;
     }
     Reset(RowKind::ScannedFile);

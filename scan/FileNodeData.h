@@ -11,6 +11,10 @@
 
 namespace purgala {
 
+// The two values of a result row's FileType.
+inline constexpr std::string_view kFolderType = "folder";
+inline constexpr std::string_view kFileType = "file";
+
 // What the scanner learns about one directory entry.
 struct TFileEntryInfo {
     std::int64_t size = 0;

@@ -18,9 +18,6 @@ namespace purgala {
 
 namespace {
 
-constexpr std::string_view kFolderType = "folder";
-constexpr std::string_view kFileType = "file";
-
 QString ToQString(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }

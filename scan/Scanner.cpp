@@ -166,7 +166,7 @@ void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::stri
         TFileNodeData& data = tree.GetNodeData(row);
         data.SetText(TFieldKind::FileName, FolderDisplayName(folderPath));
         data.SetText(TFieldKind::FullPath, folderPath);
-        data.SetText(TFieldKind::FileType, "folder");
+        data.SetText(TFieldKind::FileType, kFolderType);
         data.SetText(TFieldKind::FileExt, {});
         // An empty path would otherwise become "/" and list the whole system for deletion.
         if (!folderPath.empty()) {

@@ -43,7 +43,7 @@ void OpenRowFolder(TVirtualStringTree& tree) {
     }
     const TFileNodeData& data = tree.GetNodeData(node);
     std::string path(data.FullPath());
-    if (data.FileType() == "file") {
+    if (data.FileType() == kFileType) {
         path = FolderPartOf(path);
     }
     if (path.empty()) {
