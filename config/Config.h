@@ -60,7 +60,8 @@ public:
 
     // Replaces the file with ConfigHeader followed by the root's markup. The new content goes to
     // a temporary file beside it that is renamed over the old one only when fully written, so a
-    // failure (InOutError) leaves the old file as it was.
+    // failure (InOutError) leaves the old file as it was. Only where the folder forbids a new
+    // file but the file itself is writable is it rewritten in place.
     void Save() const;
 
     // The program file's folder, "/", "PurgalaConfig.xml", as file-system bytes. Computed afresh

@@ -1,15 +1,20 @@
 #include "config/PurgalaConfig.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QByteArray>
-#include <QFile>
+#include <QStringDecoder>
+#include <QXmlStreamReader>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
+#include "platform/DirReader.h"
 #include "util/Errors.h"
-#include "util/FileUtils.h"
 
 namespace purgala {
 
@@ -22,6 +27,21 @@ class TXMLDocument {
 public:
     pugi::xml_document dom;
 
+    // The item last reached by position in a collection. Reading a list in order then walks it
+    // once instead of once per item. Only good until the next change of the tree's shape, all of
+    // which go through the bindings and call Changed().
+    struct Cursor {
+        pugi::xml_node collection;
+        const char* itemTag = nullptr;
+        pugi::xml_node item;
+        std::int32_t position = 0;
+        std::uint64_t generation = 0;
+    };
+    Cursor cursor;
+    std::uint64_t generation = 1;
+
+    void Changed() { ++generation; }
+
     void Bind(pugi::xml_node element) { ++bindings_[element.internal_object()]; }
 
     void Unbind(pugi::xml_node element) {
@@ -31,12 +51,14 @@ public:
         }
         bindings_.erase(it);
         if (detached_ && element.parent() == detached_) {
+            Changed();
             detached_.remove_child(element);
         }
     }
 
     // Takes the element out of its parent.
     void Detach(pugi::xml_node element) {
+        Changed();
         if (!bindings_.contains(element.internal_object())) {
             element.parent().remove_child(element);
             return;
@@ -147,10 +169,6 @@ std::string Describe(const pugi::xml_node& element, const char* attribute, const
            "\"";
 }
 
-std::string FileNameForMessage(const QString& fileName) {
-    return EncodeFileName(fileName);
-}
-
 }  // namespace
 
 // ---- TXMLNode ---------------------------------------------------------------------------------
@@ -171,9 +189,13 @@ QString TXMLNode::GetXML() const {
 }
 
 pugi::xml_node TXMLNode::ChildElement(const char* name) {
-    if (const pugi::xml_node child = element_.child(name)) {
-        return child;
+    // Not element_.child(name): a processing instruction <?folders ...?> has that name too.
+    for (const pugi::xml_node child : element_.children()) {
+        if (child.type() == pugi::node_element && std::strcmp(child.name(), name) == 0) {
+            return child;
+        }
     }
+    document_->Changed();
     return Checked(element_.append_child(name));
 }
 
@@ -250,11 +272,23 @@ std::int32_t TXMLNodeCollection::GetCount() const {
 
 pugi::xml_node TXMLNodeCollection::ItemAt(std::int32_t index) const {
     if (index >= 0) {
+        TXMLDocument::Cursor& cursor = Document()->cursor;
+        pugi::xml_node child = Element().first_child();
         std::int32_t position = 0;
-        for (const pugi::xml_node child : Element().children()) {
-            if (IsItem(child) && position++ == index) {
+        if (cursor.generation == Document()->generation && cursor.collection == Element() &&
+            cursor.itemTag == itemTag_ && cursor.position <= index) {
+            child = cursor.item;
+            position = cursor.position;
+        }
+        for (; child; child = child.next_sibling()) {
+            if (!IsItem(child)) {
+                continue;
+            }
+            if (position == index) {
+                cursor = {Element(), itemTag_, child, position, Document()->generation};
                 return child;
             }
+            ++position;
         }
     }
     throw ListIndexError("list index out of bounds (" + std::to_string(index) + ")");
@@ -304,6 +338,7 @@ std::int32_t TXMLNodeCollection::Remove(const std::shared_ptr<IXMLNode>& item) {
 }
 
 pugi::xml_node TXMLNodeCollection::AddItem() {
+    Document()->Changed();
     return Checked(Element().append_child(itemTag_));
 }
 
@@ -315,6 +350,7 @@ pugi::xml_node TXMLNodeCollection::InsertItem(std::int32_t childIndex) {
         std::int32_t position = 0;
         for (const pugi::xml_node child : Element().children()) {
             if (position++ == childIndex) {
+                Document()->Changed();
                 return Checked(Element().insert_child_before(itemTag_, child));
             }
         }
@@ -459,40 +495,98 @@ void TXMLConfigType::SetVersionNo(std::int32_t value) {
 
 // ---- Loading ----------------------------------------------------------------------------------
 
-std::shared_ptr<IXMLConfigType> LoadConfigDocument(const QString& fileName) {
-    const std::string name = FileNameForMessage(fileName);
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw ParseError(name + ": " + file.errorString().toStdString());
+namespace {
+
+// The whole file, read by its exact bytes: its name need not be valid UTF-8.
+QByteArray ReadWholeFile(const std::string& path) {
+    const auto fail = [&path] { throw ParseError(path + ": " + std::strerror(errno)); };
+    const TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        fail();
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        throw ParseError(name + ": " + file.errorString().toStdString());
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got == 0) {
+            return bytes;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail();
+        }
+        bytes.append(buffer, got);
+    }
+}
+
+bool IsUnicodeEncodingName(const QString& name) {
+    return name.isEmpty() || name.startsWith(QLatin1String("utf"), Qt::CaseInsensitive);
+}
+
+// pugixml is lenient: it takes an undeclared entity, a raw "&" in a value, a duplicate attribute,
+// a second declaration and more, and the next save would write them changed. Qt's stream reader
+// is a conforming parser, so it judges the bytes first. Returns the declared encoding.
+QString CheckWellFormed(const QByteArray& bytes, const std::string& name) {
+    const auto unicode = QStringConverter::encodingForData(bytes, u'<');
+    // In a byte-wide encoding a NUL can only be a NUL character, which XML forbids.
+    if (!unicode || *unicode == QStringConverter::Utf8) {
+        if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0) {
+            throw ParseError(name + ": NUL byte at offset " + std::to_string(nul));
+        }
+    }
+    QXmlStreamReader reader(bytes);
+    // Prefixes are parts of plain names here, as they are to pugixml.
+    reader.setNamespaceProcessing(false);
+    QString encoding;
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartDocument) {
+            encoding = reader.documentEncoding().toString();
+        }
+    }
+    if (reader.hasError()) {
+        throw ParseError(name + ": " + reader.errorString().toStdString() + " (line " +
+                         std::to_string(reader.lineNumber()) + ", column " +
+                         std::to_string(reader.columnNumber()) + ")");
+    }
+    return encoding;
+}
+
+}  // namespace
+
+std::shared_ptr<IXMLConfigType> LoadConfigDocument(const std::string& fileName) {
+    QByteArray bytes = ReadWholeFile(fileName);
+    const QString encoding = CheckWellFormed(bytes, fileName);
+
+    // pugixml reads the Unicode forms itself; any other declared encoding is decoded here.
+    pugi::xml_encoding form = pugi::encoding_auto;
+    if (!IsUnicodeEncodingName(encoding)) {
+        QStringDecoder decoder(encoding.toLatin1().constData());
+        if (!decoder.isValid()) {
+            throw ParseError(fileName + ": encoding " + encoding.toStdString() +
+                             " is not supported");
+        }
+        const QString text = decoder.decode(bytes);
+        if (decoder.hasError()) {
+            throw ParseError(fileName + ": bytes that are not " + encoding.toStdString());
+        }
+        bytes = text.toUtf8();
+        form = pugi::encoding_utf8;
     }
 
     auto document = std::make_shared<TXMLDocument>();
     const pugi::xml_parse_result result = document->dom.load_buffer(
-        bytes.constData(), static_cast<std::size_t>(bytes.size()), kParseOptions);
+        bytes.constData(), static_cast<std::size_t>(bytes.size()), kParseOptions, form);
     if (!result) {
-        throw ParseError(name + ": " + result.description() + " at offset " +
+        throw ParseError(fileName + ": " + result.description() + " at offset " +
                          std::to_string(result.offset));
-    }
-    // pugixml copies UTF-8 through unchecked; a bad sequence would reach the texts and the next
-    // save.
-    if (result.encoding == pugi::encoding_utf8 && !bytes.isValidUtf8()) {
-        throw ParseError(name + ": invalid UTF-8 byte sequence");
     }
 
     const pugi::xml_node root = document->dom.document_element();
-    // pugixml accepts further top-level elements; a save would silently lose them.
-    for (pugi::xml_node next = root.next_sibling(); next; next = next.next_sibling()) {
-        if (next.type() == pugi::node_element) {
-            throw ParseError(name + ": more than one root element");
-        }
-    }
     const bool inNoNamespace = *root.attribute("xmlns").value() == '\0';
     if (std::strcmp(root.name(), "config") != 0 || !inNoNamespace) {
-        throw InterfaceError(name + ": root element <" + root.name() +
+        throw InterfaceError(fileName + ": root element <" + root.name() +
                              "> does not offer IXMLConfigType");
     }
     return std::make_shared<TXMLConfigType>(std::move(document), root);

@@ -226,9 +226,10 @@ public:
     void SetVersionNo(std::int32_t value) override;
 };
 
-// Parses the file and binds its root. ParseError when the file cannot be read, is not
-// well-formed, or holds bytes that are not valid UTF-8 while the document is UTF-8 (the error
-// carries the parser's reason); InterfaceError when the root is not `config` in no namespace.
-std::shared_ptr<IXMLConfigType> LoadConfigDocument(const QString& fileName);
+// Parses the file (named by its file-system bytes) and binds its root. The declared encoding
+// decides how the bytes read. ParseError, carrying the parser's reason, when the file cannot be
+// read, is not well-formed XML, declares an encoding that cannot be decoded or holds bytes that
+// do not fit it; InterfaceError when the root is not `config` in no namespace.
+std::shared_ptr<IXMLConfigType> LoadConfigDocument(const std::string& fileName);
 
 }  // namespace purgala

@@ -1,6 +1,8 @@
 // The configuration file beside the program: default, start-up load, saves, field-kind names.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <filesystem>
 #include <string>
@@ -93,6 +95,52 @@ TEST_F(ConfigTest, UnloadableFileFailsEveryTimeAndStaysUntouched) {
     EXPECT_EQ(GetConfig().GetRoot()->GetNodes()->GetCount(), 6);
 }
 
+TEST_F(ConfigTest, NotWellFormedIsAParseErrorNamingTheReasonAndTheFileStays) {
+    const std::string d(ConfigHeader);
+    const std::pair<std::string, const char*> malformed[] = {
+        {d + "<config><nodes></config>", "mismatch"},
+        {d + "<config/>x", "Extra content"},
+        {d + "<config/><config/>", "Extra content"},
+        {d + "<config a=\"&bogus;\"/>", "'bogus' not declared"},
+        {d + "<config a=\"a&b\"/>", "Expected ';'"},
+        {d + "<config a=\"a<b\"/>", "Unexpected '<'"},
+        {d + "<config a=\"1\" a=\"2\"/>", "redefined"},
+        {d + "<config a=\"&#0;\"/>", "Invalid character reference"},
+        {d + "<config>&#xD800;</config>", "Invalid character reference"},
+        {d + d + "<config/>", "XML declaration not at start"},
+        {d + "<config><!-- a -- b --></config>", "Expected '>'"},
+        {d + std::string("<config a=\"x\0y\"/>", 17), "NUL byte at offset 50"},
+    };
+    for (const auto& [text, reason] : malformed) {
+        SCOPED_TRACE(text);
+        WriteFile(file_, text);
+        try {
+            GetConfig();
+            ADD_FAILURE() << "loaded";
+        } catch (const ParseError& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(ReadFile(file_), text);
+        EXPECT_EQ(EntryCount(), 1u);
+    }
+
+    // Well-formed neighbours of those load as they always did.
+    const std::string folders = "<folders><folder name=\"a&amp;b&#x43;&#68;\"/></folders>";
+    const std::string wellFormed[] = {
+        d + "<!-- a - b --><config>" + folders + "</config><?pi x?>",
+        "\xEF\xBB\xBF" + d + "<config><x:y/>" + folders + "</config>",
+        d + "<!DOCTYPE config [<!ENTITY e \"v\"><!ATTLIST config v CDATA #IMPLIED>]><config>" +
+            folders + "</config>",
+    };
+    for (const std::string& text : wellFormed) {
+        SCOPED_TRACE(text);
+        WriteFile(file_, text);
+        ResetConfigForTesting();
+        EXPECT_EQ(GetConfig().GetRoot()->GetFolders()->GetFolder(0)->GetName(), "a&bCD");
+        EXPECT_EQ(ReadFile(file_), text);
+    }
+}
+
 TEST_F(ConfigTest, DirectoryInPlaceOfFileRaisesInOutError) {
     fs::create_directory(file_);
     EXPECT_THROW(GetConfig(), InOutError);
@@ -170,12 +218,49 @@ TEST_F(ConfigTest, SaveFailsWhenFileOrFolderIsGone) {
     EXPECT_THROW(GetConfig().Save(), InOutError);
 }
 
-class ConfigNonAsciiTest : public ConfigTest {
+TEST_F(ConfigTest, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root may create files in any folder";
+    }
+    GetConfig();
+    AddFolder("Temp", "/var/tmp", "tmp");
+    fs::permissions(programDir_, fs::perms::owner_read | fs::perms::owner_exec);
+    GetConfig().Save();
+    EXPECT_NE(ReadFile(file_).find("fullpath=\"/var/tmp\""), std::string::npos);
+    EXPECT_EQ(EntryCount(), 1u);
+
+    // When the file is not writable either, the save fails and leaves it alone.
+    fs::permissions(file_, fs::perms::owner_read);
+    const std::string saved = ReadFile(file_);
+    AddFolder("Other", "/o", "");
+    EXPECT_THROW(GetConfig().Save(), InOutError);
+    EXPECT_EQ(ReadFile(file_), saved);
+}
+
+TEST_F(ConfigTest, SaveKeepsALinkAndThePermissionsOfTheFile) {
+    const std::string real = temp_ / "real.xml";
+    WriteFile(real, DefaultConfigText);
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(real, file_);
+    AddFolder("Temp", "/var/tmp", "tmp");
+    GetConfig().Save();
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_NE(ReadFile(real).find("fullpath=\"/var/tmp\""), std::string::npos);
+    EXPECT_EQ(fs::status(real).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// The program's folder named in UTF-8 beyond ASCII, and in bytes that are not UTF-8 at all.
+class ConfigNonAsciiTest : public ConfigTest, public ::testing::WithParamInterface<const char*> {
 protected:
-    ConfigNonAsciiTest() : ConfigTest("Programme \u00e9t\u00e9 \u65e5\u672c") {}
+    ConfigNonAsciiTest() : ConfigTest(GetParam()) {}
 };
 
-TEST_F(ConfigNonAsciiTest, NonAsciiTextsRoundTripThroughTheFile) {
+INSTANTIATE_TEST_SUITE_P(Names, ConfigNonAsciiTest,
+                         ::testing::Values("Programme \u00e9t\u00e9 \u65e5\u672c",
+                                           "Programme \xE9t\xE9 \xFF"));
+
+TEST_P(ConfigNonAsciiTest, NonAsciiTextsRoundTripThroughTheFile) {
     const QString path = QString::fromUtf8("/home/\u00fcser/T\u00e9mp \u65e5\u672c");
     AddFolder("T\u00e9mp", path, "\u00e9");
     GetConfig().Save();
