@@ -1,5 +1,6 @@
 #include "config/uAddFolder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -52,6 +53,21 @@ QString VolumeRoot(const QString& path) {
 QHash<QString, QString>& LastFolderOfVolume() {
     static QHash<QString, QString> folders;
     return folders;
+}
+
+// The folder the last list was left in, as the user walked there. The working folder alone would
+// name the target of a link the user opened, not the link.
+QString& LastDirectory() {
+    static QString directory;
+    return directory;
+}
+
+bool SameFolder(const QString& a, const QString& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 QString ChildPath(const QString& dir, const QString& name) {
@@ -113,16 +129,21 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
     if (directory_.isEmpty()) {
         // The working folder was removed under the process: start somewhere that exists.
         directory_ = QDir::homePath();
+    } else if (SameFolder(LastDirectory(), QStringLiteral("."))) {
+        directory_ = LastDirectory();
     }
     Fill();
 }
 
 void TDirectoryListBox::SetDirectory(const QString& path) {
-    const QByteArray bytes = QFile::encodeName(path);
+    // The path as walked: opening a link keeps the link's path; ".." goes back up the names.
+    const QString target = QDir::cleanPath(QDir(directory_).absoluteFilePath(path));
+    const QByteArray bytes = QFile::encodeName(target);
     if (::chdir(bytes.constData()) != 0) {
         throw InOutError(bytes.toStdString() + ": " + std::strerror(errno));
     }
-    directory_ = QDir::currentPath();
+    directory_ = target;
+    LastDirectory() = target;
     Fill();
     if (OnChange) {
         OnChange();

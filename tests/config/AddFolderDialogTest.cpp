@@ -198,6 +198,24 @@ TEST_F(AddFolderDialogTest, BrowsingMovesTheListAndTheWorkingFolder) {
     EXPECT_EQ(next.Directory(), beta);
 }
 
+TEST_F(AddFolderDialogTest, ALinkKeepsThePathTheUserWalked) {
+    fs::create_directory_symlink(temp_ / "work/beta", temp_ / "work/link");
+    const QString link = work_ + "/link";
+    {
+        TfmFolder dialog;
+        dialog.dlb->OpenEntry(RowOf(*dialog.dlb, "link"));
+        EXPECT_EQ(dialog.Directory(), link);
+        EXPECT_EQ(dialog.lblfolder->toolTip(), link);
+        EXPECT_EQ(Entries(*dialog.dlb).back(), "link");
+        EXPECT_EQ(QDir::currentPath(), work_ + "/beta");
+    }
+    // The next dialog goes on from the link too; ".." goes back up the names walked.
+    TfmFolder next;
+    EXPECT_EQ(next.Directory(), link);
+    next.dlb->SetDirectory("..");
+    EXPECT_EQ(next.Directory(), work_);
+}
+
 TEST_F(AddFolderDialogTest, AFolderThatCannotBeEnteredLeavesTheListAsItWas) {
     TfmFolder dialog;
     TDirectoryListBox& list = *dialog.dlb;
