@@ -9,9 +9,11 @@
 #include <QMimeDatabase>
 #include <QScopeGuard>
 #include <QToolTip>
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "config/Config.h"
 #include "platform/IconList.h"
@@ -114,11 +116,20 @@ void TFACtrl::BuildColumns(TVirtualStringTree& tree, const std::shared_ptr<IXMLN
             column.SetAlignment(AlignmentOf(node->GetAlign()));
         }
     }
+    // Moving a column shifts the ones between its old and new place, so moving them one after
+    // another in column order undoes earlier moves. Placed in order of their target, each move
+    // only shifts columns not placed yet. What was read before a failure is still applied.
+    std::vector<std::pair<int, int>> targets;  // (Index, column)
+    const auto place = qScopeGuard([&columns, &targets] {
+        std::sort(targets.begin(), targets.end());  // ties keep column order
+        for (const auto& [position, column] : targets) {
+            columns.Items(column).SetPosition(position);
+        }
+    });
     for (int i = 0; i < nodes->GetCount(); ++i) {
         const auto node = nodes->GetNode(i);
-        TVirtualTreeColumn column = columns.Items(i);
-        column.SetPosition(node->GetIndex());
-        column.SetVisible(node->GetVisible());
+        targets.emplace_back(node->GetIndex(), i);
+        columns.Items(i).SetVisible(node->GetVisible());
     }
 }
 

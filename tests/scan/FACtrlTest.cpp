@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QTest>
 #include <QToolTip>
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -246,6 +247,22 @@ TEST_F(FACtrlTest, ColumnPropertiesFollowTheirElements) {
     EXPECT_EQ(columns.Count(), 1);
     EXPECT_EQ(columns.Items(0).Text(), "Full Path");
     EXPECT_EQ(tree_.Header().SortColumn(), kNoColumn);
+}
+
+TEST_F(FACtrlTest, EveryOrderOfIndexValuesGivesThatDisplayOrder) {
+    std::vector<int> order = {0, 1, 2, 3, 4, 5};
+    auto nodes = GetConfig().GetRoot()->GetNodes();
+    do {
+        for (int i = 0; i < 6; ++i) {
+            nodes->GetNode(i)->SetIndex(order[static_cast<std::size_t>(i)]);
+        }
+        Build();
+        for (int i = 0; i < 6; ++i) {
+            ASSERT_EQ(tree_.Header().Columns().Items(i).Position(),
+                      order[static_cast<std::size_t>(i)])
+                << "column " << i << " of " << ::testing::PrintToString(order);
+        }
+    } while (std::next_permutation(order.begin(), order.end()));
 }
 
 TEST_F(FACtrlTest, AnUnreadableElementStopsTheColumnsThere) {
