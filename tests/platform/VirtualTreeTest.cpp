@@ -22,9 +22,11 @@ protected:
     }
     void Fill(int folders, int files) {
         for (int i = 0; i < folders; ++i) {
-            PVirtualNode folder = Add(nullptr, "f" + std::to_string(i));
+            // 'f', not "f": GCC 12 warns falsely (-Wrestrict) on a literal + a temporary string.
+            const std::string name = 'f' + std::to_string(i);
+            PVirtualNode folder = Add(nullptr, name);
             for (int j = 0; j < files; ++j) {
-                Add(folder, "f" + std::to_string(i) + "/" + std::to_string(j));
+                Add(folder, name + '/' + std::to_string(j));
             }
         }
     }
