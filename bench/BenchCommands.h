@@ -10,5 +10,6 @@ int RunTexts(const Options& options);
 int RunSort(const Options& options);
 int RunDelete(const Options& options);
 int RunScale(const Options& options);
+int RunFolders(const Options& options);
 
 }  // namespace purgala::bench

@@ -1,4 +1,4 @@
-// bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep]
+// bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep] [--folders N]
 //
 // Plain timing runs of the program's heavy paths on a synthetic folder tree. Each command prints
 // its figures; new measurements are added as commands to the table below.
@@ -33,15 +33,19 @@ const Command kCommands[] = {
     {"delete", "safe deletion of the *.tmp files against find -delete", purgala::bench::RunDelete},
     {"scale", "the main window's commands on a whole tree, with peak memory",
      purgala::bench::RunScale},
+    {"folders", "load, Check Temps and the settings dialog with many configured empty folders",
+     purgala::bench::RunFolders},
 };
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep]\n"
+                 "usage: bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep] "
+                 "[--folders N]\n"
                  "  --files N     files in the synthetic tree (default 200000)\n"
                  "  --runs N      timed runs of each case; the best counts (default 5)\n"
                  "  --dir PARENT  folder in which the tree is made (default /tmp)\n"
                  "  --keep        leave the tree on disk\n"
+                 "  --folders N   configured folders for 'folders' (default 100000)\n"
                  "commands:\n");
     for (const Command& command : kCommands) {
         std::fprintf(stderr, "  %-8s %s\n", command.name, command.help);
@@ -58,6 +62,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.runs = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--dir" && hasValue) {
             options.parent = argv[++i];
+        } else if (arg == "--folders" && hasValue) {
+            options.folders = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--keep") {
             options.keep = true;
         } else {

@@ -16,8 +16,9 @@ namespace purgala::bench {
 struct Options {
     std::size_t files = 200'000;
     int runs = 5;
-    std::string parent = "/tmp";  // where the synthetic tree is made
-    bool keep = false;            // leave the tree on disk for a look afterwards
+    std::string parent = "/tmp";    // where the synthetic tree is made
+    bool keep = false;              // leave the tree on disk for a look afterwards
+    std::size_t folders = 100'000;  // configured folders, for the folder-list measurement
 };
 
 // A tree of `files` files over nested folders, about a tenth of them named *.tmp in mixed case,
