@@ -559,9 +559,10 @@ std::shared_ptr<IXMLConfigType> LoadConfigDocument(const std::string& fileName) 
     QByteArray bytes = ReadWholeFile(fileName);
     const QString encoding = CheckWellFormed(bytes, fileName);
 
-    // pugixml reads the Unicode forms itself; any other declared encoding is decoded here.
+    // pugixml reads the Unicode forms itself (a byte-order mark decides over the declaration);
+    // any other declared encoding is decoded here.
     pugi::xml_encoding form = pugi::encoding_auto;
-    if (!IsUnicodeEncodingName(encoding)) {
+    if (!QStringConverter::encodingForData(bytes, u'<') && !IsUnicodeEncodingName(encoding)) {
         QStringDecoder decoder(encoding.toLatin1().constData());
         if (!decoder.isValid()) {
             throw ParseError(fileName + ": encoding " + encoding.toStdString() +

@@ -377,8 +377,11 @@ public:
         for (TVirtualNode* parent : pendingParents_) {
             auto& kids = *parent->children;
             // A scan appends a folder's rows in one bracket; the spare room of a vector that
-            // grew by doubling would cost a million-row tree megabytes.
-            kids.rows.shrink_to_fit();
+            // grew by doubling would cost a million-row tree megabytes. The top level grows by
+            // one folder row per bracket: shrinking it each time would copy it each time.
+            if (parent != &root_) {
+                kids.rows.shrink_to_fit();
+            }
             if (kids.committed < kids.rows.size() && (parent == &root_ || IsAnnounced(parent))) {
                 beginInsertRows(IndexOf(parent, 0), static_cast<int>(kids.committed),
                                 static_cast<int>(kids.rows.size()) - 1);
