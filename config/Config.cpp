@@ -8,6 +8,7 @@
 #include <array>
 #include <initializer_list>
 
+#include "config/ConfigLocation.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 
@@ -45,6 +46,7 @@ bool IsRegularFile(const std::string& path) {
 // Writes to a temporary file beside `path` and renames it over `path` only when every part was
 // written and flushed; on any failure the file at `path` is left as it was.
 void ReplaceFile(const std::string& path, std::initializer_list<QByteArrayView> parts) {
+    MakeParentFolders(path);
     QSaveFile file(DecodeFileName(path));
     const auto fail = [&file, &path] {
         throw InOutError(path + ": " + file.errorString().toStdString());
@@ -88,7 +90,7 @@ std::string TConfig::GetConfigFileName() {
         dir = EncodeFileName(QCoreApplication::applicationDirPath());
     }
     // The separator is added even after "/", which the file system reads as one.
-    return dir + "/" + std::string(kConfigFileName);
+    return ChooseConfigFile(dir, kConfigFileName);
 }
 
 void TConfig::WriteDefaultConfig() {
