@@ -73,6 +73,7 @@ TEST_F(MainWindowTest, FirstShowWritesTheDefaultAndBuildsColumnsAndCaption) {
     window.show();
     EXPECT_EQ(ReadFile(program_ / "PurgalaConfig.xml"), DefaultConfigText);
     EXPECT_EQ(window.windowTitle(), "Vontra Purgala 2.5.3");
+    EXPECT_EQ(window.windowIcon().pixmap(64).size(), QSize(64, 64));  // linked in, not empty
     EXPECT_EQ(window.VT->Header().Columns().Count(), 6);
     EXPECT_NE(FACtrl, nullptr);
     EXPECT_TRUE(window.cbCheckAll->isChecked());
