@@ -1,5 +1,6 @@
 #include "app/uMain.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
@@ -7,6 +8,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -98,12 +100,25 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     VT->setObjectName("VT");
     QPalette treePalette = VT->palette();
     SetFixedBackground(treePalette, QPalette::Base, QPalette::Text, kTreeColor);
+    // The expand arrows are drawn in the window text colour on the rows' background; the scroll
+    // bars use that colour on the theme's own background and keep the theme's.
+    SetReadableText(treePalette, QPalette::WindowText, kTreeColor);
     // The selection keeps its colour when the tree loses the focus.
     treePalette.setColor(QPalette::Inactive, QPalette::Highlight,
                          treePalette.color(QPalette::Active, QPalette::Highlight));
     treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                          treePalette.color(QPalette::Active, QPalette::HighlightedText));
     VT->setPalette(treePalette);
+    for (QScrollBar* bar : {VT->horizontalScrollBar(), VT->verticalScrollBar()}) {
+        // Set role by role: a theme's palette marks none as set, and would be inherited over.
+        const QPalette theme = QApplication::palette(bar);
+        QPalette barPalette = bar->palette();
+        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            barPalette.setColor(group, QPalette::WindowText,
+                                theme.color(group, QPalette::WindowText));
+        }
+        bar->setPalette(barPalette);
+    }
     QPalette headerPalette = VT->header()->palette();
     SetFixedBackground(headerPalette, QPalette::Button, QPalette::ButtonText, kHeaderColor);
     SetFixedBackground(headerPalette, QPalette::Window, QPalette::WindowText, kHeaderColor);

@@ -36,13 +36,17 @@ QColor ReadableTextColor(const QColor& background, std::initializer_list<QColor>
     return ContrastRatio(black, background) >= ContrastRatio(white, background) ? black : white;
 }
 
-void SetFixedBackground(QPalette& palette, QPalette::ColorRole backgroundRole,
-                        QPalette::ColorRole textRole, const QColor& background) {
-    palette.setColor(backgroundRole, background);
+void SetReadableText(QPalette& palette, QPalette::ColorRole textRole, const QColor& background) {
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
         palette.setColor(group, textRole,
                          ReadableTextColor(background, {palette.color(group, textRole)}));
     }
+}
+
+void SetFixedBackground(QPalette& palette, QPalette::ColorRole backgroundRole,
+                        QPalette::ColorRole textRole, const QColor& background) {
+    palette.setColor(backgroundRole, background);
+    SetReadableText(palette, textRole, background);
 }
 
 }  // namespace purgala

@@ -18,9 +18,12 @@ double ContrastRatio(const QColor& a, const QColor& b);
 // whichever contrasts more.
 QColor ReadableTextColor(const QColor& background, std::initializer_list<QColor> preferred);
 
-// Gives `palette` the fixed `background` in `backgroundRole` and, in `textRole`, the theme's
-// text colour where it reads on that background or black or white where it does not. Disabled
-// text keeps the theme's colour: it is meant to look faint.
+// Gives `palette`, in `textRole`, the theme's colour where it reads on `background` and black
+// or white where it does not. Disabled text keeps the theme's colour: it is meant to look faint.
+void SetReadableText(QPalette& palette, QPalette::ColorRole textRole, const QColor& background);
+
+// Gives `palette` the fixed `background` in `backgroundRole` and readable text on it in
+// `textRole`.
 void SetFixedBackground(QPalette& palette, QPalette::ColorRole backgroundRole,
                         QPalette::ColorRole textRole, const QColor& background);
 

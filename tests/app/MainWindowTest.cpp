@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
@@ -280,6 +281,7 @@ TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) 
         TfmSetting settings(nullptr);
         TFMAbout about(&window);
         TfmFolder addFolder(nullptr);
+        TVirtualStringTree& vt = *window.VT;
 
         struct Pair {
             std::string what;
@@ -301,10 +303,12 @@ TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) 
             add("header", tree->header()->palette(), QPalette::ButtonText, QPalette::Button);
             add("header", tree->header()->palette(), QPalette::WindowText, QPalette::Window);
         }
+        add("expand arrows", vt.palette(), QPalette::WindowText, QPalette::Base);
+        add("scroll bar arrows", vt.verticalScrollBar()->palette(), QPalette::WindowText,
+            QPalette::Window);
         add("Check All", window.cbCheckAll->palette(), QPalette::WindowText, QPalette::Window);
         add("About link", about.Label5->palette(), QPalette::WindowText, QPalette::Window);
         add("folder link", addFolder.lblfolder->palette(), QPalette::WindowText, QPalette::Window);
-        TVirtualStringTree& vt = *window.VT;
         const PVirtualNode file = vt.GetNext(vt.GetFirst());
         ASSERT_NE(file, nullptr);
         for (int column = 0; column < 6; ++column) {
