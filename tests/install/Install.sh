@@ -11,6 +11,7 @@ id=example.purgala.Purgala
 work="$(mktemp -d /tmp/purgala-install-XXXXXX)"
 cleanup() {
     [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
+    chmod -R u+w "$work"  # the program folder was made read-only
     rm -rf "$work"
 }
 trap cleanup EXIT
