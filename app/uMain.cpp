@@ -1,6 +1,5 @@
 #include "app/uMain.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
@@ -109,16 +108,8 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                          treePalette.color(QPalette::Active, QPalette::HighlightedText));
     VT->setPalette(treePalette);
-    for (QScrollBar* bar : {VT->horizontalScrollBar(), VT->verticalScrollBar()}) {
-        // Set role by role: a theme's palette marks none as set, and would be inherited over.
-        const QPalette theme = QApplication::palette(bar);
-        QPalette barPalette = bar->palette();
-        for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            barPalette.setColor(group, QPalette::WindowText,
-                                theme.color(group, QPalette::WindowText));
-        }
-        bar->setPalette(barPalette);
-    }
+    KeepThemeColor(*VT->horizontalScrollBar(), QPalette::WindowText);
+    KeepThemeColor(*VT->verticalScrollBar(), QPalette::WindowText);
     QPalette headerPalette = VT->header()->palette();
     SetFixedBackground(headerPalette, QPalette::Button, QPalette::ButtonText, kHeaderColor);
     SetFixedBackground(headerPalette, QPalette::Window, QPalette::WindowText, kHeaderColor);

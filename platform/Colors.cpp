@@ -1,5 +1,7 @@
 #include "platform/Colors.h"
 
+#include <QApplication>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -47,6 +49,17 @@ void SetFixedBackground(QPalette& palette, QPalette::ColorRole backgroundRole,
                         QPalette::ColorRole textRole, const QColor& background) {
     palette.setColor(backgroundRole, background);
     SetReadableText(palette, textRole, background);
+}
+
+void KeepThemeColor(QWidget& widget, QPalette::ColorRole role) {
+    // Role by role: a theme's palette marks no role as set, so handed over whole it would lose
+    // to the parent's.
+    const QPalette theme = QApplication::palette(&widget);
+    QPalette palette = widget.palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        palette.setColor(group, role, theme.color(group, role));
+    }
+    widget.setPalette(palette);
 }
 
 }  // namespace purgala

@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <initializer_list>
 
+class QWidget;
+
 namespace purgala {
 
 // The least contrast text needs against its background (the WCAG measure, from 1 to 21).
@@ -26,5 +28,8 @@ void SetReadableText(QPalette& palette, QPalette::ColorRole textRole, const QCol
 // `textRole`.
 void SetFixedBackground(QPalette& palette, QPalette::ColorRole backgroundRole,
                         QPalette::ColorRole textRole, const QColor& background);
+
+// Gives `widget` the theme's own colour in `role` again where its parent's palette set another.
+void KeepThemeColor(QWidget& widget, QPalette::ColorRole role);
 
 }  // namespace purgala
