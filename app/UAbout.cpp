@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 
 #include "app/uMain.h"
+#include "platform/Colors.h"
 #include "util/ShellActions.h"
 
 namespace purgala {
@@ -30,7 +31,10 @@ void MakeLink(QLabel* label) {
     font.setUnderline(true);
     label->setFont(font);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::blue);
+    // Link blue, unless a dark theme's background would swallow it.
+    palette.setColor(QPalette::WindowText,
+                     ReadableTextColor(palette.color(QPalette::Window),
+                                       {QColor(Qt::blue), palette.color(QPalette::Link)}));
     label->setPalette(palette);
     label->setCursor(Qt::PointingHandCursor);
 }

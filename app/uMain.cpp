@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -15,6 +16,7 @@
 #include "app/UAbout.h"
 #include "config/Config.h"
 #include "config/uOptions.h"
+#include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "platform/Failures.h"
 #include "platform/SpeedButton.h"
@@ -83,7 +85,7 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     Panel6->setFixedHeight(34);
     Panel6->setAutoFillBackground(true);
     QPalette stripPalette = Panel6->palette();
-    stripPalette.setColor(QPalette::Window, kTreeColor);
+    SetFixedBackground(stripPalette, QPalette::Window, QPalette::WindowText, kTreeColor);
     Panel6->setPalette(stripPalette);
     cbCheckAll = new QCheckBox(tr("Check All"), Panel6);
     cbCheckAll->setObjectName("cbCheckAll");
@@ -96,16 +98,21 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     VT = new TVirtualStringTree(Panel3);
     VT->setObjectName("VT");
     QPalette treePalette = VT->palette();
-    treePalette.setColor(QPalette::Base, kTreeColor);
+    SetFixedBackground(treePalette, QPalette::Base, QPalette::Text, kTreeColor);
+    // The expand arrows are drawn in the window text colour on the rows' background; the scroll
+    // bars use that colour on the theme's own background and keep the theme's.
+    SetReadableText(treePalette, QPalette::WindowText, kTreeColor);
     // The selection keeps its colour when the tree loses the focus.
     treePalette.setColor(QPalette::Inactive, QPalette::Highlight,
                          treePalette.color(QPalette::Active, QPalette::Highlight));
     treePalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                          treePalette.color(QPalette::Active, QPalette::HighlightedText));
     VT->setPalette(treePalette);
+    KeepThemeColor(*VT->horizontalScrollBar(), QPalette::WindowText);
+    KeepThemeColor(*VT->verticalScrollBar(), QPalette::WindowText);
     QPalette headerPalette = VT->header()->palette();
-    headerPalette.setColor(QPalette::Button, kHeaderColor);
-    headerPalette.setColor(QPalette::Window, kHeaderColor);
+    SetFixedBackground(headerPalette, QPalette::Button, QPalette::ButtonText, kHeaderColor);
+    SetFixedBackground(headerPalette, QPalette::Window, QPalette::WindowText, kHeaderColor);
     VT->header()->setPalette(headerPalette);
     VT->setMouseTracking(true);  // hot tracking
     VT->OnInitNode = [this](TVirtualStringTree& sender, PVirtualNode parent, PVirtualNode node) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "config/ConfigLocation.h"
 #include "platform/DirReader.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
@@ -83,6 +84,7 @@ void Close(TUniqueFd fd, const std::string& path) {
 // installed program whose configuration belongs to the user), the file is written in place.
 // Paths are bytes throughout: a folder name need not be valid UTF-8.
 void ReplaceFile(const std::string& path, std::initializer_list<std::string_view> parts) {
+    MakeParentFolders(path);
     std::string target = path;
     struct stat old {};
     const bool exists = ::stat(path.c_str(), &old) == 0;
@@ -182,7 +184,7 @@ void TConfig::Save() const {
 
 std::string TConfig::GetConfigFileName() {
     // The separator is added even after "/", which the file system reads as one.
-    return ProgramFolder() + "/" + std::string(kConfigFileName);
+    return ChooseConfigFile(ProgramFolder(), kConfigFileName);
 }
 
 void TConfig::WriteDefaultConfig() {

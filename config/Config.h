@@ -1,6 +1,7 @@
 #pragma once
-// The one configuration document of the run: "PurgalaConfig.xml" beside the program file, written
-// with a built-in default when missing, loaded once, saved on request.
+// The one configuration document of the run: "PurgalaConfig.xml" beside the program file (for an
+// installed program, in the user's configuration folder), written with a built-in default when
+// missing, loaded once, saved on request.
 
 #include <memory>
 #include <string>
@@ -64,7 +65,8 @@ public:
     // file but the file itself is writable is it rewritten in place.
     void Save() const;
 
-    // The program file's folder, "/", "PurgalaConfig.xml", as file-system bytes. Computed afresh
+    // "PurgalaConfig.xml" as file-system bytes: beside the program file when that can work,
+    // otherwise in the user's configuration folder (config/ConfigLocation.h). Computed afresh
     // each time.
     static std::string GetConfigFileName();
     // Writes DefaultConfigText to the configuration file (InOutError on failure, leaving no

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "platform/Failures.h"
 #include "util/Errors.h"
@@ -241,7 +242,10 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     linkFont.setUnderline(true);
     lblfolder->setFont(linkFont);
     QPalette linkPalette = lblfolder->palette();
-    linkPalette.setColor(QPalette::WindowText, Qt::blue);
+    // Link blue, unless a dark theme's background would swallow it.
+    linkPalette.setColor(QPalette::WindowText,
+                         ReadableTextColor(linkPalette.color(QPalette::Window),
+                                           {QColor(Qt::blue), linkPalette.color(QPalette::Link)}));
     lblfolder->setPalette(linkPalette);
 
     dcb = new QComboBox(this);

@@ -15,6 +15,7 @@
 
 #include "config/Config.h"
 #include "config/uAddFolder.h"
+#include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "platform/Failures.h"
 #include "util/Errors.h"
@@ -48,11 +49,11 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     VT->setRootIsDecorated(false);
     VT->setItemsExpandable(false);
     QPalette gridPalette = VT->palette();
-    gridPalette.setColor(QPalette::Base, kGridColor);
+    SetFixedBackground(gridPalette, QPalette::Base, QPalette::Text, kGridColor);
     VT->setPalette(gridPalette);
     QPalette headerPalette = VT->header()->palette();
-    headerPalette.setColor(QPalette::Button, kHeaderColor);
-    headerPalette.setColor(QPalette::Window, kHeaderColor);
+    SetFixedBackground(headerPalette, QPalette::Button, QPalette::ButtonText, kHeaderColor);
+    SetFixedBackground(headerPalette, QPalette::Window, QPalette::WindowText, kHeaderColor);
     VT->header()->setPalette(headerPalette);
     VT->header()->setSectionResizeMode(QHeaderView::Interactive);
     const std::pair<const char*, int> columns[] = {

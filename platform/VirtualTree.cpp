@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/Colors.h"
 #include "platform/Failures.h"
 #include "platform/IconList.h"
 #include "util/Errors.h"
@@ -204,6 +205,13 @@ public:
                 case Qt::BackgroundRole: {
                     const QColor& color = columns_[static_cast<std::size_t>(column)].color;
                     return color.isValid() ? QVariant(color) : QVariant();
+                }
+                case Qt::ForegroundRole: {
+                    // A column's own colour brings the text colour that reads on it.
+                    const QColor& color = columns_[static_cast<std::size_t>(column)].color;
+                    return color.isValid() ? QVariant(ReadableTextColor(
+                                                 color, {tree_.palette().color(QPalette::Text)}))
+                                           : QVariant();
                 }
                 case Qt::TextAlignmentRole:
                     return QVariant::fromValue(

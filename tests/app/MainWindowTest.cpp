@@ -3,14 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <string>
 #include <vector>
 
+#include "app/UAbout.h"
 #include "config/Config.h"
+#include "config/uAddFolder.h"
+#include "config/uOptions.h"
+#include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "scan/FACtrl.h"
 #include "tests/TestSupport.h"
@@ -73,6 +80,7 @@ TEST_F(MainWindowTest, FirstShowWritesTheDefaultAndBuildsColumnsAndCaption) {
     window.show();
     EXPECT_EQ(ReadFile(program_ / "PurgalaConfig.xml"), DefaultConfigText);
     EXPECT_EQ(window.windowTitle(), "Vontra Purgala 2.5.3");
+    EXPECT_EQ(window.windowIcon().pixmap(64).size(), QSize(64, 64));  // linked in, not empty
     EXPECT_EQ(window.VT->Header().Columns().Count(), 6);
     EXPECT_NE(FACtrl, nullptr);
     EXPECT_TRUE(window.cbCheckAll->isChecked());
@@ -231,6 +239,94 @@ TEST_F(MainWindowTest, ExitAndCloseBoxBothCloseAndReleaseTheController) {
         EXPECT_EQ(FACtrl, nullptr);
         EXPECT_FALSE(window.VT->OnGetText);
         EXPECT_EQ(modalRuns_, 0);
+    }
+}
+
+// A dark desktop theme turns Qt's text light; wherever the program fixes a colour of its own,
+// the text on it must still read (contrast of at least 4.5:1), and the fixed colours stay.
+TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) {
+    const QPalette light = QApplication::palette();
+    const QPalette lightTip = QToolTip::palette();
+    QPalette dark = light;
+    for (const auto& [role, color] : std::initializer_list<std::pair<QPalette::ColorRole, QColor>>{
+             {QPalette::Window, QColor(0x35, 0x35, 0x35)},
+             {QPalette::WindowText, Qt::white},
+             {QPalette::Base, QColor(0x2a, 0x2a, 0x2a)},
+             {QPalette::Text, Qt::white},
+             {QPalette::Button, QColor(0x35, 0x35, 0x35)},
+             {QPalette::ButtonText, Qt::white},
+             {QPalette::ToolTipBase, QColor(0x35, 0x35, 0x35)},
+             {QPalette::ToolTipText, Qt::white},
+             {QPalette::Link, QColor(0x2a, 0x82, 0xda)}}) {
+        dark.setColor(role, color);
+    }
+    const auto restore = qScopeGuard([&] {
+        QApplication::setPalette(light);
+        QToolTip::setPalette(lightTip);
+    });
+
+    WriteFile(data_ / "a/1.tmp");
+    std::string config = ConfigWithFolders(FolderElement(data_ / "a", "tmp"));
+    // One column that is not read-only: it takes the tooltip colour of the theme.
+    config.replace(config.find("ReadOnly=\"True\""), 15, "ReadOnly=\"False\"");
+    WriteConfig(config);
+
+    for (const QPalette& theme : {light, dark}) {
+        QApplication::setPalette(theme);
+        QToolTip::setPalette(theme);
+        ResetConfigForTesting();
+        TFMMain window;
+        window.show();
+        window.btnOpenFileClick();
+        TfmSetting settings(nullptr);
+        TFMAbout about(&window);
+        TfmFolder addFolder(nullptr);
+        TVirtualStringTree& vt = *window.VT;
+
+        struct Pair {
+            std::string what;
+            QColor text;
+            QColor background;
+        };
+        std::vector<Pair> pairs;
+        const auto add = [&pairs](const std::string& what, const QPalette& palette,
+                                  QPalette::ColorRole text, QPalette::ColorRole background) {
+            for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+                pairs.push_back(
+                    {what, palette.color(group, text), palette.color(group, background)});
+            }
+        };
+        for (QWidget* grid :
+             {static_cast<QWidget*>(window.VT), static_cast<QWidget*>(settings.VT)}) {
+            auto* tree = static_cast<TVirtualStringTree*>(grid);
+            add("rows", tree->palette(), QPalette::Text, QPalette::Base);
+            add("header", tree->header()->palette(), QPalette::ButtonText, QPalette::Button);
+            add("header", tree->header()->palette(), QPalette::WindowText, QPalette::Window);
+        }
+        add("expand arrows", vt.palette(), QPalette::WindowText, QPalette::Base);
+        add("scroll bar arrows", vt.verticalScrollBar()->palette(), QPalette::WindowText,
+            QPalette::Window);
+        add("Check All", window.cbCheckAll->palette(), QPalette::WindowText, QPalette::Window);
+        add("About link", about.Label5->palette(), QPalette::WindowText, QPalette::Window);
+        add("folder link", addFolder.lblfolder->palette(), QPalette::WindowText, QPalette::Window);
+        const PVirtualNode file = vt.GetNext(vt.GetFirst());
+        ASSERT_NE(file, nullptr);
+        for (int column = 0; column < 6; ++column) {
+            const QModelIndex cell = vt.IndexOf(file, column);
+            pairs.push_back({"cell " + std::to_string(column),
+                             cell.data(Qt::ForegroundRole).value<QColor>(),
+                             cell.data(Qt::BackgroundRole).value<QColor>()});
+        }
+
+        for (const Pair& pair : pairs) {
+            EXPECT_GE(ContrastRatio(pair.text, pair.background), kMinTextContrast)
+                << pair.what << ": " << pair.text.name().toStdString() << " on "
+                << pair.background.name().toStdString();
+        }
+        EXPECT_EQ(vt.palette().color(QPalette::Base), QColor(239, 243, 255));
+        EXPECT_EQ(vt.header()->palette().color(QPalette::Button), QColor(123, 170, 255));
+        EXPECT_EQ(window.cbCheckAll->palette().color(QPalette::Window), QColor(239, 243, 255));
+        EXPECT_EQ(settings.VT->palette().color(QPalette::Base), QColor(0xEF, 0xF3, 0xFF));
     }
 }
 

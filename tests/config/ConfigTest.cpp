@@ -1,5 +1,6 @@
 // The configuration file beside the program: default, start-up load, saves, field-kind names.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <unistd.h>
 
@@ -15,6 +16,7 @@ namespace purgala {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Exists;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -32,11 +34,15 @@ protected:
         fs::create_directories(programDir_);
         SetProgramDirForTesting(programDir_);
         ResetConfigForTesting();
+        // The user's configuration folder is a fresh one too: no test writes to the real one.
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp_ / "xdg"));
     }
     ~ConfigTest() override {
+        qunsetenv("XDG_CONFIG_HOME");
         ResetConfigForTesting();
         SetProgramDirForTesting({});
     }
+    std::string UserFile() const { return temp_ / "xdg/purgala/PurgalaConfig.xml"; }
     // Entries of the program folder, to see that no temporary file is left behind.
     std::size_t EntryCount() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(programDir_), {}));
@@ -150,8 +156,9 @@ TEST_F(ConfigTest, DirectoryInPlaceOfFileRaisesInOutError) {
 
 TEST_F(ConfigTest, FileNameAddsSeparatorEvenAfterRoot) {
     EXPECT_EQ(TConfig::GetConfigFileName(), file_);
-    SetProgramDirForTesting("/");
-    EXPECT_EQ(TConfig::GetConfigFileName(), "//PurgalaConfig.xml");
+    SetProgramDirForTesting("/");  // only root may keep its file there
+    EXPECT_EQ(TConfig::GetConfigFileName(),
+              ::access("/", W_OK) == 0 ? "//PurgalaConfig.xml" : UserFile());
     SetProgramDirForTesting(programDir_ + "/");  // a doubled separator loads and saves alike
     GetConfig().Save();
     EXPECT_TRUE(ReadFile(file_).starts_with(std::string(ConfigHeader) +
@@ -214,7 +221,33 @@ TEST_F(ConfigTest, SaveFailsWhenFileOrFolderIsGone) {
     EXPECT_THROW(GetConfig().Save(), InOutError);
     EXPECT_EQ(ReadFile(file_ + "/keep"), "k");
     EXPECT_EQ(EntryCount(), 1u);
-    fs::remove_all(programDir_);
+}
+
+// Root may write to any folder, so a program folder that is gone stands for one the user may not
+// write to, such as an installed program's.
+TEST_F(ConfigTest, ProgramFolderThatCannotHoldTheFileHandsItToTheUserFolder) {
+    const std::string program = temp_ / "program";
+    SetProgramDirForTesting(program);
+    GetConfig();
+    EXPECT_EQ(ReadFile(UserFile()), DefaultConfigText);
+    EXPECT_EQ(fs::status(temp_ / "xdg").permissions(), fs::perms::owner_all);
+    EXPECT_FALSE(Exists(program));
+    AddFolder("Temp", "/var/tmp", "tmp");
+    GetConfig().Save();
+    EXPECT_NE(ReadFile(UserFile()).find("fullpath=\"/var/tmp\""), std::string::npos);
+
+    // Decided afresh for every save: a folder that appears takes the file, one that vanishes
+    // hands it back.
+    fs::create_directory(program);
+    GetConfig().Save();
+    EXPECT_TRUE(Exists(program + "/PurgalaConfig.xml"));
+    fs::remove_all(program);
+    fs::remove_all(temp_ / "xdg");
+    GetConfig().Save();
+    EXPECT_TRUE(Exists(UserFile()));
+
+    WriteFile(temp_ / "blocked", "x");  // a file where a folder should be
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp_ / "blocked/xdg"));
     EXPECT_THROW(GetConfig().Save(), InOutError);
 }
 
