@@ -4,7 +4,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Config.h"
 #include "platform/VirtualTree.h"
 #include "tests/TestSupport.h"
 
@@ -235,6 +240,46 @@ TEST_F(ScannerTest, LinksAreListedAsEntriesAndNeverEntered) {
     PVirtualNode all = Scan(temp_.Path(), "");
     EXPECT_EQ(Names(all), (std::set<std::string>{"file.tmp", "out.tmp", "loop", "link.tmp",
                                                  "plain.txt", "dangling.tmp"}));
+}
+
+TEST_F(ScannerTest, OnlyRegularFilesAndLinksOfThisFileSystemAndNoneOfOurOwnAreListed) {
+    WriteFile(temp_ / "plain");
+    fs::create_symlink("plain", temp_ / "link");
+    // Live endpoints of other programs and the system: a FIFO, a socket, a device node.
+    ASSERT_EQ(::mkfifo((temp_ / "fifo").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = temp_ / "socket";
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const bool device = ::mknod((temp_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    // The program file (a hard link shares its identity) and the configuration in use.
+    SetProgramDirForTesting(temp_ / "prog");
+    WriteFile(temp_ / "prog/PurgalaConfig.xml");
+    const bool programLinked = ::link("/proc/self/exe", (temp_ / "prog/program").c_str()) == 0 ||
+                               ::linkat(AT_FDCWD, fs::read_symlink("/proc/self/exe").c_str(),
+                                        AT_FDCWD, (temp_ / "prog/program").c_str(), 0) == 0;
+    // Another mount below the folder, here a bind mount of a folder from elsewhere.
+    const TempDir outside;
+    WriteFile(outside / "mounted.tmp");
+    fs::create_directory(temp_ / "mnt");
+    const bool mounted =
+        ::mount(outside.Path().c_str(), (temp_ / "mnt").c_str(), nullptr, MS_BIND, nullptr) == 0;
+
+    const std::set<std::string> names = Names(Scan(temp_.Path(), ""));
+    if (mounted) {
+        ::umount2((temp_ / "mnt").c_str(), MNT_DETACH);
+    }
+    ::close(sock);
+    SetProgramDirForTesting({});
+    EXPECT_EQ(names, (std::set<std::string>{"plain", "link"}));
+    if (!programLinked || !mounted || !device) {
+        GTEST_SKIP() << "shown in part only, without " << (programLinked ? "" : "the program file ")
+                     << (mounted ? "" : "a mount (needs root) ")
+                     << (device ? "" : "a device node (needs root)");
+    }
 }
 
 TEST_F(ScannerTest, ConfiguredFolderMayItselfBeALink) {
