@@ -588,11 +588,15 @@ private:
             }
             const std::vector<std::uint32_t> order =
                 SiblingSorter(compare, ascending).Sort(rows.size());
-            std::vector<std::unique_ptr<TVirtualNode>> sorted(rows.size());
+            compare = nullptr;  // the keys go before the rows are put in order
+            // `siblings` still holds every row in the old order: the rows are owned again in
+            // the new one without a second vector of a million owners.
             for (std::size_t i = 0; i < order.size(); ++i) {
-                sorted[i] = std::move(rows[order[i]]);
+                static_cast<void>(rows[i].release());
             }
-            rows = std::move(sorted);
+            for (std::size_t i = 0; i < order.size(); ++i) {
+                rows[i].reset(siblings[order[i]]);
+            }
             Renumber(parent);
         }
         for (const auto& child : rows) {
