@@ -117,6 +117,14 @@ TScanFolderRef TScanFolder::Sub(const TScanFolderRef& parent, std::string_view n
     return TScanFolderRef(std::move(folder));
 }
 
+TScanFolderRef TScanFolder::Continuation(const TScanFolderRef& folder) {
+    auto next = std::make_unique<TScanFolder>(folder->part_);
+    next->parent_ = folder->parent_;
+    next->rootIdentity_ = folder->rootIdentity_;
+    next->root_ = folder->parent_ ? folder->root_ : next.get();
+    return TScanFolderRef(std::move(next));
+}
+
 std::optional<std::uint32_t> TScanFolder::AddName(std::string_view name) {
     if (names_.size() + name.size() > std::numeric_limits<std::uint32_t>::max()) {
         return std::nullopt;

@@ -87,6 +87,8 @@ public:
     static TScanFolderRef Root(std::string_view dir, TFileIdentity identity);
     // The sub-folder `name` of `parent`.
     static TScanFolderRef Sub(const TScanFolderRef& parent, std::string_view name);
+    // A second record of the same folder, for names beyond what one record holds.
+    static TScanFolderRef Continuation(const TScanFolderRef& folder);
 
     explicit TScanFolder(std::string_view part) : part_(part) {}
 

@@ -192,11 +192,15 @@ private:
             return;
         }
         PVirtualNode row = tree_.AddChild(parentRow_);
-        if (tree_.GetNodeData(row).AssignFile(stack_.back().folder, entry.name, stat->info)) {
-            tree_.SetCheckState(row, TCheckState::Checked);
-        } else {
-            tree_.DeleteNode(row);
+        TScanFolderRef& folder = stack_.back().folder;
+        TFileNodeData& data = tree_.GetNodeData(row);
+        // A folder whose names fill one record goes on in another: no row without its identity.
+        if (!data.AssignFile(folder, entry.name, stat->info)) {
+            folder->Seal();
+            folder = TScanFolder::Continuation(folder);
+            data.AssignFile(folder, entry.name, stat->info);
         }
+        tree_.SetCheckState(row, TCheckState::Checked);
     }
 
     void Enter(int parentFd, const char* name) {

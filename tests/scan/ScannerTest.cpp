@@ -331,6 +331,25 @@ TEST_F(ScannerTest, TimesComeFromTheFileAndMidnightShowsTheDateAlone) {
               !row->Time(TFieldKind::CreateTime).Known());
 }
 
+TEST_F(ScannerTest, RowCopiedOutOfTheTreeKeepsItsTextsAndIdentityWhenTheTreeIsCleared) {
+    WriteFile(temp_ / "a/b/deep.tmp", "xyz");
+    PVirtualNode folder = Scan(temp_.Path(), "tmp");
+    ASSERT_EQ(FileRows(folder).size(), 1u);
+    TFileNodeData copy = tree_.GetNodeData(FileRows(folder)[0]);
+    const TFileNodeData moved = std::move(tree_.GetNodeData(FileRows(folder)[0]));
+    tree_.Clear();
+    for (const TFileNodeData* row : {static_cast<const TFileNodeData*>(&copy), &moved}) {
+        EXPECT_EQ(row->FullPath(), temp_ / "a/b/deep.tmp");
+        EXPECT_EQ(row->FileName(), "deep.tmp");
+        EXPECT_EQ(row->FileSize(), "3");
+        EXPECT_EQ(row->FolderIdentity().device, row->Device());
+        EXPECT_NE(row->FolderIdentity().inode, 0u);
+    }
+    copy.SetText(TFieldKind::Description, "own texts from here on");
+    EXPECT_EQ(copy.FullPath(), temp_ / "a/b/deep.tmp");
+    EXPECT_FALSE(copy.IsScannedFile());
+}
+
 TEST_F(ScannerTest, UpdateBracketOfTheCallerIsKept) {
     WriteFile(temp_ / "a.tmp");
     tree_.BeginUpdate();
