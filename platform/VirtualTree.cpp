@@ -56,6 +56,7 @@ namespace {
 
 // Top-down merge sort of positions. Taking the second run's row first only on a strict answer
 // keeps rows that compare equal in their order when ascending and reverses them when descending.
+// Only the first run of a merge is set aside, so the spare room is half the positions.
 class SiblingSorter {
 public:
     SiblingSorter(const std::function<int(std::size_t, std::size_t)>& compare, bool ascending)
@@ -66,7 +67,7 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             order[i] = static_cast<std::uint32_t>(i);
         }
-        buffer_.resize(count);
+        buffer_.resize((count + 1) / 2);
         SortRange(order, 0, count);
         return order;
     }
@@ -79,23 +80,23 @@ private:
         const std::size_t mid = lo + (hi - lo) / 2;
         SortRange(order, lo, mid);
         SortRange(order, mid, hi);
-        std::size_t i = lo;
+        const auto at = [](auto& v, std::size_t i) {
+            return v.begin() + static_cast<std::ptrdiff_t>(i);
+        };
+        std::copy(at(order, lo), at(order, mid), buffer_.begin());
+        std::size_t i = 0;
+        const std::size_t firstEnd = mid - lo;
         std::size_t j = mid;
         std::size_t out = lo;
-        while (i < mid && j < hi) {
-            const int result = compare_(order[i], order[j]);
+        while (i < firstEnd && j < hi) {
+            const int result = compare_(buffer_[i], order[j]);
             const bool secondFirst = ascending_ ? result > 0 : result < 0;
-            buffer_[out++] = secondFirst ? order[j++] : order[i++];
+            order[out++] = secondFirst ? order[j++] : buffer_[i++];
         }
-        while (i < mid) {
-            buffer_[out++] = order[i++];
+        while (i < firstEnd) {
+            order[out++] = buffer_[i++];
         }
-        while (j < hi) {
-            buffer_[out++] = order[j++];
-        }
-        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(lo),
-                  buffer_.begin() + static_cast<std::ptrdiff_t>(hi),
-                  order.begin() + static_cast<std::ptrdiff_t>(lo));
+        // What is left of the second run is in place already.
     }
 
     const std::function<int(std::size_t, std::size_t)>& compare_;
@@ -577,7 +578,10 @@ private:
             if (tree_.OnPrepareSort) {
                 compare = tree_.OnPrepareSort(tree_, siblings, column);
             }
-            if (!compare) {
+            if (compare) {
+                // Prepared keys stand on their own: the row list can go before the sort.
+                siblings = std::vector<PVirtualNode>();
+            } else {
                 compare = [this, &siblings, column](std::size_t a, std::size_t b) {
                     int result = 0;
                     if (tree_.OnCompareNodes) {
@@ -586,16 +590,26 @@ private:
                     return result;
                 };
             }
-            const std::vector<std::uint32_t> order =
-                SiblingSorter(compare, ascending).Sort(rows.size());
+            std::vector<std::uint32_t> order = SiblingSorter(compare, ascending).Sort(rows.size());
             compare = nullptr;  // the keys go before the rows are put in order
-            // `siblings` still holds every row in the old order: the rows are owned again in
-            // the new one without a second vector of a million owners.
-            for (std::size_t i = 0; i < order.size(); ++i) {
-                static_cast<void>(rows[i].release());
-            }
-            for (std::size_t i = 0; i < order.size(); ++i) {
-                rows[i].reset(siblings[order[i]]);
+            // In place, one cycle of the permutation after the other: row i becomes the row at
+            // order[i]. A million owners are not copied into a second list.
+            constexpr std::uint32_t kPlaced = 0x80000000u;
+            for (std::size_t start = 0; start < order.size(); ++start) {
+                if ((order[start] & kPlaced) != 0) {
+                    continue;
+                }
+                std::unique_ptr<TVirtualNode> first = std::move(rows[start]);
+                for (std::size_t i = start;;) {
+                    const std::size_t from = order[i];
+                    order[i] |= kPlaced;
+                    if (from == start) {
+                        rows[i] = std::move(first);
+                        break;
+                    }
+                    rows[i] = std::move(rows[from]);
+                    i = from;
+                }
             }
             Renumber(parent);
         }
