@@ -106,6 +106,14 @@ private:
 
 }  // namespace
 
+std::size_t TSiblingRows::size() const {
+    return parent_->RowCount();
+}
+
+PVirtualNode TSiblingRows::operator[](std::size_t i) const {
+    return parent_->Child(i);
+}
+
 // Cells painted as usual, with a horizontal and a vertical grid line; per visible cell only.
 class TGridDelegate : public QStyledItemDelegate {
 public:
@@ -570,18 +578,16 @@ private:
         }
         auto& rows = parent->children->rows;
         if (rows.size() > 1) {
-            std::vector<PVirtualNode> siblings(rows.size());
-            for (std::size_t i = 0; i < rows.size(); ++i) {
-                siblings[i] = rows[i].get();
-            }
             std::function<int(std::size_t, std::size_t)> compare;
             if (tree_.OnPrepareSort) {
-                compare = tree_.OnPrepareSort(tree_, siblings, column);
+                compare = tree_.OnPrepareSort(tree_, TSiblingRows(parent), column);
             }
-            if (compare) {
-                // Prepared keys stand on their own: the row list can go before the sort.
-                siblings = std::vector<PVirtualNode>();
-            } else {
+            std::vector<PVirtualNode> siblings;
+            if (!compare) {
+                siblings.resize(rows.size());
+                for (std::size_t i = 0; i < rows.size(); ++i) {
+                    siblings[i] = rows[i].get();
+                }
                 compare = [this, &siblings, column](std::size_t a, std::size_t b) {
                     int result = 0;
                     if (tree_.OnCompareNodes) {

@@ -441,12 +441,13 @@ int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind
 }
 
 std::function<int(std::size_t, std::size_t)> SiblingComparer(TVirtualStringTree& tree,
-                                                             std::span<const PVirtualNode> rows,
+                                                             const TSiblingRows& rows,
                                                              TFieldKind kind, bool ascending) {
     const TSortRule rule = SortRuleOf(kind);
-    const bool allScannedFiles = std::all_of(rows.begin(), rows.end(), [&tree](PVirtualNode row) {
-        return tree.GetNodeData(row).IsScannedFile();
-    });
+    bool allScannedFiles = true;
+    for (std::size_t i = 0; i < rows.size() && allScannedFiles; ++i) {
+        allScannedFiles = tree.GetNodeData(rows[i]).IsScannedFile();
+    }
     TSiblingKeys keys(rule, ascending, rows.size(), allScannedFiles);
     const TNumberReader numbers;
     const TTimeReader timeReader;
