@@ -1,4 +1,5 @@
 // "&Delete": the files of the checked file rows go from disk, and their rows from the tree.
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,16 +17,42 @@ namespace {
 // How many failed files the closing message names; the count covers them all.
 constexpr std::size_t kNamedFailures = 5;
 
+// One entry per file, however many rows listed it: the same file met under two configured
+// folders fails twice for the same reason.
 struct TFailures {
     std::size_t count = 0;
     std::vector<std::pair<std::string, std::string>> named;  // path, reason
+    std::set<std::pair<TFileIdentity, std::string>> seen;    // file, and its path if unscanned
 
-    void Add(std::string_view path, std::string reason) {
+    void Add(const TFileNodeData& data, std::string reason) {
+        std::string path = data.FullPath();
+        const bool fresh = data.IsScannedFile()
+                               ? seen.emplace(data.Stamp().identity, std::string()).second
+                               : seen.emplace(TFileIdentity{}, path).second;
+        if (!fresh) {
+            return;
+        }
         if (named.size() < kNamedFailures) {
-            named.emplace_back(path, std::move(reason));
+            named.emplace_back(std::move(path), std::move(reason));
         }
         ++count;
     }
+};
+
+// The configured folder of the last folder row asked for: consecutive rows share it.
+class TFolderPaths {
+public:
+    const std::string& Of(TVirtualStringTree& tree, PVirtualNode folderRow) {
+        if (folderRow != row_) {
+            row_ = folderRow;
+            path_ = tree.GetNodeData(folderRow).FullPath();
+        }
+        return path_;
+    }
+
+private:
+    PVirtualNode row_ = nullptr;
+    std::string path_;
 };
 
 PVirtualNode FolderRowOf(const TVirtualStringTree& tree, PVirtualNode row) {
@@ -73,25 +100,25 @@ void TFMMain::btnOpenFolderClick() {
     {
         TUpdateBracket bracket(*VT);
         TDiskFileDeleter deleter;
+        TFolderPaths folderPaths;
         // From the last row up, taking the previous row before this one may go.
         for (PVirtualNode row = VT->GetLast(); row != nullptr;) {
             const PVirtualNode previous = VT->GetPrevious(row);
             if (VT->GetNodeLevel(row) > 0 && VT->CheckState(row) == TCheckState::Checked) {
                 const TFileNodeData& data = VT->GetNodeData(row);
-                const std::string_view folder = VT->GetNodeData(FolderRowOf(*VT, row)).FullPath();
+                const std::string& folder = folderPaths.Of(*VT, FolderRowOf(*VT, row));
                 TDeleteOutcome outcome;
                 if (data.IsScannedFile()) {
-                    outcome = deleter.DeleteDiskFile({folder,
-                                                      data.FullPath(),
-                                                      {data.Device(), data.Inode()},
-                                                      data.Time(TFieldKind::CreateTime)});
+                    const std::string path = data.FullPath();
+                    outcome =
+                        deleter.DeleteDiskFile({folder, path, data.FolderIdentity(), data.Stamp()});
                 } else {
                     // Without the identity the scan records, the entry could be anything.
                     outcome.reason = "it was not listed by a scan";
                 }
                 if (outcome.result == TDeleteResult::Failed) {
                     // Still on disk, so the row stays, checked, for another try.
-                    failures.Add(data.FullPath(), std::move(outcome.reason));
+                    failures.Add(data, std::move(outcome.reason));
                 } else {
                     VT->DeleteNode(row);
                 }

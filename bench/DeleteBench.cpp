@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "bench/BenchCommands.h"
 #include "config/Config.h"
 #include "platform/Dialogs.h"
+#include "platform/DirReader.h"
 #include "scan/Scanner.h"
 
 namespace purgala::bench {
@@ -51,10 +53,21 @@ double TimedFindDelete(const std::string& dir) {
     return seconds;
 }
 
-// `rows` checked rows, all or every other one, below a folder that does not exist: each file
-// has vanished, so the disk costs next to nothing and the tree's own work is what is timed.
-double TimedRowDelete(TFMMain& window, std::size_t rows, bool everyOther) {
-    const std::string folder = "/nonexistent-purgala-bench";
+// `rows` checked rows, all or every other one, in a sub-folder that is not there (of an empty
+// folder that is): each file has vanished, so the disk costs next to nothing and the tree's own
+// work is what is timed.
+double TimedRowDelete(TFMMain& window, const std::string& parent, std::size_t rows,
+                      bool everyOther) {
+    const ScratchDir scratch(parent);
+    const std::string& folder = scratch.Path();
+    const TUniqueFd folderFd = OpenFolder(folder.c_str());
+    const std::optional<TFolderIdentity> identity =
+        folderFd.Valid() ? FolderIdentityOf(folderFd.Get()) : std::nullopt;
+    if (!identity) {
+        throw std::runtime_error("cannot open " + folder);
+    }
+    const TScanFolderRef sub =
+        TScanFolder::Sub(TScanFolder::Root(folder + "/", identity->identity), "sub");
     TVirtualStringTree& tree = *window.VT;
     tree.Clear();
     tree.BeginUpdate();
@@ -62,11 +75,11 @@ double TimedRowDelete(TFMMain& window, std::size_t rows, bool everyOther) {
     tree.GetNodeData(folderRow).SetText(TFieldKind::FullPath, folder);
     tree.GetNodeData(folderRow).SetText(TFieldKind::FileType, "folder");
     TFileEntryInfo info;
+    info.device = identity->identity.device;
     for (std::size_t i = 0; i < rows; ++i) {
-        const std::string path = folder + "/sub/file" + std::to_string(i) + ".tmp";
         PVirtualNode row = tree.AddChild(folderRow);
         info.inode = i + 1;
-        tree.GetNodeData(row).AssignFile(path, folder.size() + 5, info);
+        tree.GetNodeData(row).AssignFile(sub, "file" + std::to_string(i) + ".tmp", info);
         const bool checked = !everyOther || i % 2 == 0;
         tree.SetCheckState(row, checked ? TCheckState::Checked : TCheckState::Unchecked);
     }
@@ -128,8 +141,9 @@ int RunDelete(const Options& options) {
         for (const bool everyOther : {false, true}) {
             for (const std::size_t rows : {std::size_t{50'000}, std::size_t{100'000},
                                            std::size_t{200'000}, std::size_t{400'000}}) {
-                const double best =
-                    BestOf(options.runs, [&] { return TimedRowDelete(window, rows, everyOther); });
+                const double best = BestOf(options.runs, [&] {
+                    return TimedRowDelete(window, options.parent, rows, everyOther);
+                });
                 std::printf("rows %7zu %-18s %8.1f ms  %6.3f us/row deleted\n", rows,
                             everyOther ? "(every other one)" : "(all checked)", best * 1e3,
                             best * 1e6 / double(everyOther ? rows / 2 : rows));

@@ -43,29 +43,32 @@ TUniqueFd OpenFolder(const char* path);
 // opened, is no folder, or is a link.
 TUniqueFd OpenSubFolder(int parentFd, const char* name);
 
-// What a directory entry is, as far as the walk needs to know.
-enum class TEntryType : std::uint8_t { Unknown, Folder, Link, Other };
+// What a directory entry is, as far as the walk needs to know. Only regular files and links are
+// ever listed; FIFOs, sockets and device nodes are Other.
+enum class TEntryType : std::uint8_t { Unknown, Folder, Link, Regular, Other };
 
 struct TDirEntry {
     const char* name = nullptr;  // raw bytes, valid until the next call of Next
     TEntryType type = TEntryType::Unknown;
 };
 
-// The entry `name` of the folder `folderFd` itself (a link is not followed): its size, times and
-// identity, and whether it is a folder. Empty when it cannot be read.
+// The entry `name` of the folder `folderFd` itself (a link is not followed): its type, size, times
+// and identity, and whether another file system is mounted on it. Empty when it cannot be read
+// (errno tells why).
 struct TEntryStat {
     TFileEntryInfo info;
-    bool isFolder = false;
+    TEntryType type = TEntryType::Other;
+    bool isMountRoot = false;
 };
 std::optional<TEntryStat> StatEntry(int folderFd, const char* name);
 
-// Device and inode of an open file or folder; empty when fstat fails.
-struct TFileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+// An open folder's identity, and whether it is the root of a mount (another file system, or a
+// bind mount of the same one); empty when it cannot be read.
+struct TFolderIdentity {
+    TFileIdentity identity;
+    bool isMountRoot = false;
 };
-std::optional<TFileIdentity> IdentityOf(int fd);
+std::optional<TFolderIdentity> FolderIdentityOf(int fd);
 
 // The entries of one open folder in the order the file system gives them, without "." and "..".
 class TDirReader {

@@ -57,6 +57,7 @@ namespace {
 
 // Top-down merge sort of positions. Taking the second run's row first only on a strict answer
 // keeps rows that compare equal in their order when ascending and reverses them when descending.
+// Only the first run of a merge is set aside, so the spare room is half the positions.
 class SiblingSorter {
 public:
     SiblingSorter(const std::function<int(std::size_t, std::size_t)>& compare, bool ascending)
@@ -67,7 +68,7 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             order[i] = static_cast<std::uint32_t>(i);
         }
-        buffer_.resize(count);
+        buffer_.resize((count + 1) / 2);
         SortRange(order, 0, count);
         return order;
     }
@@ -80,23 +81,23 @@ private:
         const std::size_t mid = lo + (hi - lo) / 2;
         SortRange(order, lo, mid);
         SortRange(order, mid, hi);
-        std::size_t i = lo;
+        const auto at = [](auto& v, std::size_t i) {
+            return v.begin() + static_cast<std::ptrdiff_t>(i);
+        };
+        std::copy(at(order, lo), at(order, mid), buffer_.begin());
+        std::size_t i = 0;
+        const std::size_t firstEnd = mid - lo;
         std::size_t j = mid;
         std::size_t out = lo;
-        while (i < mid && j < hi) {
-            const int result = compare_(order[i], order[j]);
+        while (i < firstEnd && j < hi) {
+            const int result = compare_(buffer_[i], order[j]);
             const bool secondFirst = ascending_ ? result > 0 : result < 0;
-            buffer_[out++] = secondFirst ? order[j++] : order[i++];
+            order[out++] = secondFirst ? order[j++] : buffer_[i++];
         }
-        while (i < mid) {
-            buffer_[out++] = order[i++];
+        while (i < firstEnd) {
+            order[out++] = buffer_[i++];
         }
-        while (j < hi) {
-            buffer_[out++] = order[j++];
-        }
-        std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(lo),
-                  buffer_.begin() + static_cast<std::ptrdiff_t>(hi),
-                  order.begin() + static_cast<std::ptrdiff_t>(lo));
+        // What is left of the second run is in place already.
     }
 
     const std::function<int(std::size_t, std::size_t)>& compare_;
@@ -105,6 +106,14 @@ private:
 };
 
 }  // namespace
+
+std::size_t TSiblingRows::size() const {
+    return parent_->RowCount();
+}
+
+PVirtualNode TSiblingRows::operator[](std::size_t i) const {
+    return parent_->Child(i);
+}
 
 // Cells painted as usual, with a horizontal and a vertical grid line; per visible cell only.
 class TGridDelegate : public QStyledItemDelegate {
@@ -580,15 +589,16 @@ private:
         }
         auto& rows = parent->children->rows;
         if (rows.size() > 1) {
-            std::vector<PVirtualNode> siblings(rows.size());
-            for (std::size_t i = 0; i < rows.size(); ++i) {
-                siblings[i] = rows[i].get();
-            }
             std::function<int(std::size_t, std::size_t)> compare;
             if (tree_.OnPrepareSort) {
-                compare = tree_.OnPrepareSort(tree_, siblings, column);
+                compare = tree_.OnPrepareSort(tree_, TSiblingRows(parent), column);
             }
+            std::vector<PVirtualNode> siblings;
             if (!compare) {
+                siblings.resize(rows.size());
+                for (std::size_t i = 0; i < rows.size(); ++i) {
+                    siblings[i] = rows[i].get();
+                }
                 compare = [this, &siblings, column](std::size_t a, std::size_t b) {
                     int result = 0;
                     if (tree_.OnCompareNodes) {
@@ -597,13 +607,27 @@ private:
                     return result;
                 };
             }
-            const std::vector<std::uint32_t> order =
-                SiblingSorter(compare, ascending).Sort(rows.size());
-            std::vector<std::unique_ptr<TVirtualNode>> sorted(rows.size());
-            for (std::size_t i = 0; i < order.size(); ++i) {
-                sorted[i] = std::move(rows[order[i]]);
+            std::vector<std::uint32_t> order = SiblingSorter(compare, ascending).Sort(rows.size());
+            compare = nullptr;  // the keys go before the rows are put in order
+            // In place, one cycle of the permutation after the other: row i becomes the row at
+            // order[i]. A million owners are not copied into a second list.
+            constexpr std::uint32_t kPlaced = 0x80000000u;
+            for (std::size_t start = 0; start < order.size(); ++start) {
+                if ((order[start] & kPlaced) != 0) {
+                    continue;
+                }
+                std::unique_ptr<TVirtualNode> first = std::move(rows[start]);
+                for (std::size_t i = start;;) {
+                    const std::size_t from = order[i];
+                    order[i] |= kPlaced;
+                    if (from == start) {
+                        rows[i] = std::move(first);
+                        break;
+                    }
+                    rows[i] = std::move(rows[from]);
+                    i = from;
+                }
             }
-            rows = std::move(sorted);
             Renumber(parent);
         }
         for (const auto& child : rows) {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -33,6 +32,19 @@ inline constexpr int kNoColumn = -1;
 
 class TVirtualStringTree;
 class TVTModel;
+
+// The rows of one set of siblings by position, as a sort sees them, without a list of their own:
+// a million rows are sorted at once.
+class TSiblingRows {
+public:
+    std::size_t size() const;
+    PVirtualNode operator[](std::size_t i) const;
+
+private:
+    friend class TVTModel;
+    explicit TSiblingRows(const TVirtualNode* parent) : parent_(parent) {}
+    const TVirtualNode* parent_;
+};
 
 // One column of the header, by its creation index.
 class TVirtualTreeColumn {
@@ -114,7 +126,7 @@ public:
     // each row's text once) and returns a comparison of positions in `siblings` that gives
     // exactly what OnCompareNodes gives for the same two rows.
     std::function<std::function<int(std::size_t, std::size_t)>(
-        TVirtualStringTree& sender, std::span<const PVirtualNode> siblings, int column)>
+        TVirtualStringTree& sender, const TSiblingRows& siblings, int column)>
         OnPrepareSort;
     std::function<void(TVirtualStringTree& sender, int column, Qt::MouseButton button)>
         OnHeaderClick;

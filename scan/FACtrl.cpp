@@ -68,8 +68,9 @@ TFACtrl::TFACtrl(QWidget& owner, TVirtualStringTree& tree) : owner_(owner), tree
                                   PVirtualNode node2, int column, int& result) {
         TreeCompareNodes(sender, node1, node2, column, result);
     };
-    tree_.OnPrepareSort = [this](TVirtualStringTree& sender, std::span<const PVirtualNode> rows,
-                                 int) { return PrepareSort(sender, rows); };
+    tree_.OnPrepareSort = [this](TVirtualStringTree& sender, const TSiblingRows& rows, int) {
+        return PrepareSort(sender, rows);
+    };
     tree_.OnGetText = [this](TVirtualStringTree& sender, PVirtualNode node, int column,
                              TVSTTextType type,
                              std::string& text) { TreeGetText(sender, node, column, type, text); };
@@ -239,8 +240,8 @@ void TFACtrl::TreeCompareNodes(TVirtualStringTree& sender, PVirtualNode node1, P
                          sender.Header().SortDirection() == TSortDirection::Ascending);
 }
 
-std::function<int(std::size_t, std::size_t)> TFACtrl::PrepareSort(
-    TVirtualStringTree& sender, std::span<const PVirtualNode> rows) {
+std::function<int(std::size_t, std::size_t)> TFACtrl::PrepareSort(TVirtualStringTree& sender,
+                                                                  const TSiblingRows& rows) {
     return SiblingComparer(sender, rows, SortKind,
                            sender.Header().SortDirection() == TSortDirection::Ascending);
 }

@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -56,7 +55,7 @@ private:
     static TFieldKind ColumnKind(int column);
     // TreeCompareNodes over one set of siblings, with each row's text converted once.
     std::function<int(std::size_t, std::size_t)> PrepareSort(TVirtualStringTree& sender,
-                                                             std::span<const PVirtualNode> rows);
+                                                             const TSiblingRows& rows);
 
     QWidget& owner_;
     TVirtualStringTree& tree_;

@@ -1,12 +1,10 @@
 #include "scan/FileNodeData.h"
 
-#include <sys/sysmacros.h>
-
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "util/FileUtils.h"
 
@@ -14,72 +12,160 @@ namespace purgala {
 
 namespace {
 
+constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+constexpr std::int64_t kUnknownNanos = std::numeric_limits<std::int64_t>::min();
+
 bool IsTimeKind(TFieldKind kind) {
     return kind == TFieldKind::CreateTime || kind == TFieldKind::AccessTime ||
            kind == TFieldKind::WriteTime;
 }
 
-std::size_t TimeSlot(TFieldKind kind) {
-    return Ord(kind) - Ord(TFieldKind::CreateTime);
+// 64 bits of nanoseconds reach from 1678 to 2262; a time beyond that is kept at the nearest end.
+std::int64_t NanosOf(TFileTime t) {
+    if (!t.Known()) {
+        return kUnknownNanos;
+    }
+    constexpr std::int64_t kMaxSeconds = std::numeric_limits<std::int64_t>::max() / kNanosPerSecond;
+    if (t.seconds >= kMaxSeconds) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    if (t.seconds <= -kMaxSeconds) {
+        return kUnknownNanos + 1;
+    }
+    return t.seconds * kNanosPerSecond + t.nanoseconds;
+}
+
+TFileTime TimeOfNanos(std::int64_t nanos) {
+    if (nanos == kUnknownNanos) {
+        return {};
+    }
+    std::int64_t seconds = nanos / kNanosPerSecond;
+    std::int64_t rest = nanos % kNanosPerSecond;
+    if (rest < 0) {
+        --seconds;
+        rest += kNanosPerSecond;
+    }
+    return {seconds, static_cast<std::int32_t>(rest)};
 }
 
 }  // namespace
 
-TFileNodeData::CompactText::CompactText(std::string_view text) {
-    if (text.empty()) {
-        return;
+TFileStamp StampOf(const TFileEntryInfo& info) {
+    const bool birthKnown = info.createTime.Known();
+    std::int64_t bornOrChanged = NanosOf(info.createTime);
+    if (!birthKnown) {
+        // Wrapping arithmetic on purpose: only equality of the result counts.
+        bornOrChanged =
+            static_cast<std::int64_t>(static_cast<std::uint64_t>(NanosOf(info.changeTime)) ^
+                                      (info.handle * 0x9E3779B97F4A7C15ull));
     }
-    const auto length = static_cast<std::uint32_t>(text.size());
-    bytes_ = std::make_unique_for_overwrite<char[]>(sizeof length + text.size());
-    std::memcpy(bytes_.get(), &length, sizeof length);
-    std::memcpy(bytes_.get() + sizeof length, text.data(), text.size());
+    return {
+        {info.device, info.inode}, info.size, NanosOf(info.writeTime), bornOrChanged, birthKnown};
 }
 
-TFileNodeData::CompactText& TFileNodeData::CompactText::operator=(const CompactText& other) {
+// ---- folders ------------------------------------------------------------------------------------
+
+TScanFolderRef::TScanFolderRef(std::unique_ptr<TScanFolder> folder) : folder_(folder.release()) {
+    if (folder_ != nullptr) {
+        ++folder_->refs_;
+    }
+}
+
+TScanFolderRef::TScanFolderRef(const TScanFolderRef& other) : folder_(other.folder_) {
+    if (folder_ != nullptr) {
+        ++folder_->refs_;
+    }
+}
+
+TScanFolderRef& TScanFolderRef::operator=(const TScanFolderRef& other) {
+    TScanFolderRef copy(other);
+    *this = std::move(copy);
+    return *this;
+}
+
+TScanFolderRef& TScanFolderRef::operator=(TScanFolderRef&& other) noexcept {
     if (this != &other) {
-        *this = CompactText(other.View());
+        Release();
+        folder_ = other.folder_;
+        other.folder_ = nullptr;
     }
     return *this;
 }
 
-std::string_view TFileNodeData::CompactText::View() const {
-    if (!bytes_) {
-        return {};
+void TScanFolderRef::Release() {
+    // Up the chain in a loop: a tree thousands of folders deep must not recurse as deep.
+    TScanFolder* folder = std::exchange(folder_, nullptr);
+    while (folder != nullptr && --folder->refs_ == 0) {
+        TScanFolder* parent = std::exchange(folder->parent_.folder_, nullptr);
+        std::unique_ptr<TScanFolder> owned(folder);
+        owned.reset();
+        folder = parent;
     }
-    std::uint32_t length = 0;
-    std::memcpy(&length, bytes_.get(), sizeof length);
-    return {bytes_.get() + sizeof length, length};
 }
+
+TScanFolderRef TScanFolder::Root(std::string_view dir, TFileIdentity identity) {
+    TScanFolderRef root(std::make_unique<TScanFolder>(dir));
+    root->rootIdentity_ = identity;
+    return root;
+}
+
+TScanFolderRef TScanFolder::Sub(const TScanFolderRef& parent, std::string_view name) {
+    auto folder = std::make_unique<TScanFolder>(name);
+    folder->part_.push_back('/');
+    folder->parent_ = parent;
+    folder->root_ = parent->root_;
+    return TScanFolderRef(std::move(folder));
+}
+
+TScanFolderRef TScanFolder::Continuation(const TScanFolderRef& folder) {
+    auto next = std::make_unique<TScanFolder>(folder->part_);
+    next->parent_ = folder->parent_;
+    next->rootIdentity_ = folder->rootIdentity_;
+    next->root_ = folder->parent_ ? folder->root_ : next.get();
+    return TScanFolderRef(std::move(next));
+}
+
+std::optional<std::uint32_t> TScanFolder::AddName(std::string_view name) {
+    if (names_.size() + name.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    const auto offset = static_cast<std::uint32_t>(names_.size());
+    names_.append(name);
+    return offset;
+}
+
+std::string TScanFolder::PathWith(std::string_view name) const {
+    std::size_t length = name.size();
+    for (const TScanFolder* f = this; f != nullptr; f = f->parent_.get()) {
+        length += f->part_.size();
+    }
+    std::string path(length, '\0');
+    std::size_t end = length - name.size();
+    std::copy(name.begin(), name.end(), path.begin() + static_cast<std::ptrdiff_t>(end));
+    for (const TScanFolder* f = this; f != nullptr; f = f->parent_.get()) {
+        end -= f->part_.size();
+        std::copy(f->part_.begin(), f->part_.end(),
+                  path.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    return path;
+}
+
+// ---- rows ---------------------------------------------------------------------------------------
 
 static_assert(sizeof(TFileNodeData) == 64, "a million rows are budgeted at this size");
-
-namespace {
-
-constexpr std::uint32_t kMinorBits = 20;
-constexpr std::uint32_t kUnknownDevice = 0xFFFFFFFF;
-
-std::uint32_t PackDevice(std::uint64_t device) {
-    const std::uint64_t major = ::major(device);
-    const std::uint64_t minor = ::minor(device);
-    if (major >= (1u << (32 - kMinorBits)) || minor >= (1u << kMinorBits)) {
-        return kUnknownDevice;  // never matches a real device: the row is never deleted
-    }
-    return static_cast<std::uint32_t>(major << kMinorBits | minor);
-}
-
-}  // namespace
 
 TFileNodeData::TFileNodeData(const TFileNodeData& other)
     : ExpandedImageIndex(other.ExpandedImageIndex),
       ImageIndex(other.ImageIndex),
+      birthKnown_(other.birthKnown_),
+      nameLength_(other.nameLength_),
       nameOffset_(other.nameOffset_),
-      device_(other.device_),
       size_(other.size_),
       times_{other.times_[0], other.times_[1], other.times_[2]},
       inode_(other.inode_) {
     Reset(other.kind_);
     if (kind_ == RowKind::ScannedFile) {
-        storage_.path = other.storage_.path;
+        storage_.folder = other.storage_.folder;
     } else if (other.PlainTexts()) {
         storage_.texts = std::make_unique<std::string[]>(kFieldKindCount);
         for (std::size_t i = 0; i < kFieldKindCount; ++i) {
@@ -105,12 +191,13 @@ TFileNodeData& TFileNodeData::operator=(TFileNodeData&& other) noexcept {
         ImageIndex = other.ImageIndex;
         Reset(other.kind_);
         if (kind_ == RowKind::ScannedFile) {
-            storage_.path = std::move(other.storage_.path);
+            storage_.folder = std::move(other.storage_.folder);
         } else {
             storage_.texts = std::move(other.storage_.texts);
         }
+        birthKnown_ = other.birthKnown_;
+        nameLength_ = other.nameLength_;
         nameOffset_ = other.nameOffset_;
-        device_ = other.device_;
         size_ = other.size_;
         std::copy(std::begin(other.times_), std::end(other.times_), std::begin(times_));
         inode_ = other.inode_;
@@ -124,7 +211,7 @@ TFileNodeData::~TFileNodeData() {
 
 void TFileNodeData::DestroyStorage() {
     if (kind_ == RowKind::ScannedFile) {
-        storage_.path.~CompactText();
+        storage_.folder.~TScanFolderRef();
     } else {
         storage_.texts.~Texts();
     }
@@ -134,48 +221,37 @@ void TFileNodeData::Reset(RowKind kind) {
     DestroyStorage();
     kind_ = kind;
     if (kind == RowKind::ScannedFile) {
-        new (&storage_.path) CompactText();
+        new (&storage_.folder) TScanFolderRef();
     } else {
         new (&storage_.texts) Texts();
     }
 }
 
-std::string_view TFileNodeData::FullPath() const {
+std::string TFileNodeData::FullPath() const {
     if (kind_ == RowKind::ScannedFile) {
-        return storage_.path.View();
+        return storage_.folder->PathWith(Name());
     }
-    return PlainTexts() ? std::string_view(PlainTexts()[Ord(TFieldKind::FullPath)])
-                        : std::string_view();
-}
-
-std::uint64_t TFileNodeData::Device() const {
-    if (kind_ != RowKind::ScannedFile) {
-        return 0;
-    }
-    if (device_ == kUnknownDevice) {
-        return ~std::uint64_t{0};
-    }
-    return makedev(device_ >> kMinorBits, device_ & ((1u << kMinorBits) - 1));
+    return PlainTexts() ? PlainTexts()[Ord(TFieldKind::FullPath)] : std::string();
 }
 
 std::string TFileNodeData::Text(TFieldKind kind) const {
     if (kind_ == RowKind::ScannedFile) {
-        const std::string_view path = storage_.path.View();
         switch (kind) {
             case TFieldKind::FullPath:
-                return std::string(path);
+                return FullPath();
             case TFieldKind::FileName:
-                return std::string(path.substr(nameOffset_));
+                return std::string(Name());
             case TFieldKind::FileSize:
                 return std::to_string(size_);
             case TFieldKind::FileExt:
-                return FileExtOf(path);
+                // A name holds no "/", so its extension is the full path's.
+                return FileExtOf(Name());
             case TFieldKind::FileType:
                 return std::string(kFileType);
             case TFieldKind::CreateTime:
             case TFieldKind::AccessTime:
             case TFieldKind::WriteTime:
-                return FileTimeToText(times_[TimeSlot(kind)]);
+                return FileTimeToText(Time(kind));
             default:
                 return {};
         }
@@ -202,38 +278,74 @@ void TFileNodeData::SetText(TFieldKind kind, std::string_view text) {
     storage_.texts[Ord(kind)] = std::string(text);
 }
 
-void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset,
+bool TFileNodeData::AssignFile(const TScanFolderRef& folder, std::string_view name,
                                const TFileEntryInfo& info) {
-    if (nameOffset > std::numeric_limits<std::uint16_t>::max()) {
-        // A path deeper than the offset can say: keep this rare row's texts as texts. Without
-        // an identity it is never deleted.
-        Reset(RowKind::Plain);
-        SetText(TFieldKind::FullPath, fullPath);
-        SetText(TFieldKind::FileName, fullPath.substr(nameOffset));
-        SetText(TFieldKind::FileSize, std::to_string(info.size));
-        SetText(TFieldKind::CreateTime, FileTimeToText(info.createTime));
-        SetText(TFieldKind::AccessTime, FileTimeToText(info.accessTime));
-        SetText(TFieldKind::WriteTime, FileTimeToText(info.writeTime));
-        SetText(TFieldKind::FileExt, FileExtOf(fullPath));
-        SetText(TFieldKind::FileType, kFileType);
-        return;
+    if (!folder || name.size() > std::numeric_limits<std::uint8_t>::max()) {
+        return false;
+    }
+    const std::optional<std::uint32_t> offset = folder->AddName(name);
+    if (!offset) {
+        return false;
     }
     Reset(RowKind::ScannedFile);
-    storage_.path = CompactText(fullPath);
-    nameOffset_ = static_cast<std::uint16_t>(nameOffset);
+    storage_.folder = folder;
+    nameOffset_ = *offset;
+    nameLength_ = static_cast<std::uint8_t>(name.size());
+    const TFileStamp stamp = StampOf(info);
+    birthKnown_ = stamp.birthKnown;
     size_ = info.size;
-    times_[0] = info.createTime;
-    times_[1] = info.accessTime;
-    times_[2] = info.writeTime;
-    device_ = PackDevice(info.device);
+    times_[0] = stamp.bornOrChanged;
+    times_[1] = NanosOf(info.accessTime);
+    times_[2] = stamp.writeTime;
     inode_ = info.inode;
+    return true;
+}
+
+void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset,
+                               const TFileEntryInfo& info) {
+    // Consecutive files of one folder share its record, as a scan's do.
+    thread_local TScanFolderRef last;
+    const std::string_view dir = fullPath.substr(0, nameOffset);
+    const std::string_view name = fullPath.substr(nameOffset);
+    if (!last || last->PathWith({}) != dir || last->RootIdentity().device != info.device ||
+        !AssignFile(last, name, info)) {
+        // The device is every file's of a folder; an inode of zero marks a folder never opened.
+        last = TScanFolder::Root(dir, {info.device, 0});
+        if (!AssignFile(last, name, info)) {
+            // A name longer than any file system gives: its texts are kept as texts.
+            Reset(RowKind::Plain);
+            SetText(TFieldKind::FullPath, fullPath);
+            SetText(TFieldKind::FileName, name);
+            SetText(TFieldKind::FileSize, std::to_string(info.size));
+            SetText(TFieldKind::CreateTime, FileTimeToText(info.createTime));
+            SetText(TFieldKind::AccessTime, FileTimeToText(info.accessTime));
+            SetText(TFieldKind::WriteTime, FileTimeToText(info.writeTime));
+            SetText(TFieldKind::FileExt, FileExtOf(fullPath));
+            SetText(TFieldKind::FileType, kFileType);
+        }
+    }
 }
 
 TFileTime TFileNodeData::Time(TFieldKind kind) const {
     if (kind_ != RowKind::ScannedFile || !IsTimeKind(kind)) {
         return {};
     }
-    return times_[TimeSlot(kind)];
+    if (kind == TFieldKind::CreateTime) {
+        return birthKnown_ ? TimeOfNanos(times_[0]) : TFileTime{};
+    }
+    return TimeOfNanos(times_[kind == TFieldKind::AccessTime ? 1 : 2]);
+}
+
+TFileStamp TFileNodeData::Stamp() const {
+    if (kind_ != RowKind::ScannedFile) {
+        return {};
+    }
+    return {
+        {storage_.folder->RootIdentity().device, inode_}, size_, times_[2], times_[0], birthKnown_};
+}
+
+TFileIdentity TFileNodeData::FolderIdentity() const {
+    return kind_ == RowKind::ScannedFile ? storage_.folder->RootIdentity() : TFileIdentity{};
 }
 
 }  // namespace purgala

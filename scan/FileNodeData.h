@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,20 +16,110 @@ namespace purgala {
 inline constexpr std::string_view kFolderType = "folder";
 inline constexpr std::string_view kFileType = "file";
 
+// Device and inode: which file it is on this machine.
+struct TFileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend auto operator<=>(const TFileIdentity&, const TFileIdentity&) = default;
+};
+
 // What the scanner learns about one directory entry.
 struct TFileEntryInfo {
     std::int64_t size = 0;
     TFileTime createTime;  // birth time, unknown where the file system records none
     TFileTime accessTime;
     TFileTime writeTime;
+    // Where there is no birth time, what tells a file from an earlier one on the same inode:
+    // the status-change time and a digest of the file's handle (zero when there is none).
+    TFileTime changeTime;
+    std::uint64_t handle = 0;
     std::uint64_t device = 0;  // with `inode`, the identity of the file that was listed
     std::uint64_t inode = 0;
 };
 
+// What tells the file the user reviewed from anything found at its path later: the same inode
+// on the same device may be a new file, and the same file may have been rewritten.
+struct TFileStamp {
+    TFileIdentity identity;
+    std::int64_t size = 0;
+    std::int64_t writeTime = 0;  // nanoseconds since the epoch
+    // The birth time where the file system records one, otherwise the status-change time mixed
+    // with the handle's digest: compared, never shown.
+    std::int64_t bornOrChanged = 0;
+    bool birthKnown = false;
+    friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
+};
+
+// The stamp of `info` as a row keeps it: times as 64-bit nanosecond counts.
+TFileStamp StampOf(const TFileEntryInfo& info);
+
+class TScanFolder;
+
+// A shared reference to a folder the scan went through. Single-threaded, like every row.
+class TScanFolderRef {
+public:
+    TScanFolderRef() = default;
+    explicit TScanFolderRef(std::unique_ptr<TScanFolder> folder);
+    TScanFolderRef(const TScanFolderRef& other);
+    TScanFolderRef& operator=(const TScanFolderRef& other);
+    TScanFolderRef(TScanFolderRef&& other) noexcept : folder_(other.folder_) {
+        other.folder_ = nullptr;
+    }
+    TScanFolderRef& operator=(TScanFolderRef&& other) noexcept;
+    ~TScanFolderRef() { Release(); }
+
+    TScanFolder* get() const { return folder_; }
+    TScanFolder* operator->() const { return folder_; }
+    explicit operator bool() const { return folder_ != nullptr; }
+
+private:
+    void Release();
+    TScanFolder* folder_ = nullptr;
+};
+
+// A folder the scan went through: its own part of the path, a reference to the folder above it,
+// and the names of its listed files, back to back. A row keeps its name's place here, so a
+// folder's path is stored once however many files it holds.
+class TScanFolder {
+public:
+    // The configured folder: `dir` is its path as typed with "/" appended, `identity` what it was
+    // when the scan opened it.
+    static TScanFolderRef Root(std::string_view dir, TFileIdentity identity);
+    // The sub-folder `name` of `parent`.
+    static TScanFolderRef Sub(const TScanFolderRef& parent, std::string_view name);
+    // A second record of the same folder, for names beyond what one record holds.
+    static TScanFolderRef Continuation(const TScanFolderRef& folder);
+
+    explicit TScanFolder(std::string_view part) : part_(part) {}
+
+    // Stores a file's name; its offset for Name. Empty when this folder holds no more room.
+    std::optional<std::uint32_t> AddName(std::string_view name);
+    std::string_view Name(std::uint32_t offset, std::uint8_t length) const {
+        return std::string_view(names_).substr(offset, length);
+    }
+    // Gives back the spare room once no more names come.
+    void Seal() { names_.shrink_to_fit(); }
+
+    // The path of this folder, ending in "/", with `name` appended.
+    std::string PathWith(std::string_view name) const;
+    // The configured folder as it was scanned; an inode of zero when unknown. Its device is
+    // every listed file's: the scan does not leave the configured folder's file system.
+    TFileIdentity RootIdentity() const { return root_->rootIdentity_; }
+
+private:
+    friend class TScanFolderRef;
+    std::uint32_t refs_ = 0;
+    TScanFolderRef parent_;
+    const TScanFolder* root_ = this;  // kept alive through parent_
+    TFileIdentity rootIdentity_;      // set on the configured folder only
+    std::string part_;                // "name/", or the configured folder's path with its "/"
+    std::string names_;
+};
+
 // One text per field kind, as the rest of the program sees it. A million rows must fit in
-// memory, so a scanned file keeps its path's bytes once and its size and times as numbers; the
-// texts of those kinds are made when asked for. Texts set one by one (folder rows, the settings
-// grid) are kept as they are.
+// memory, so a scanned file keeps its name, a reference to its folder, and its size and times as
+// numbers; the texts of those kinds are made when asked for. Texts set one by one (folder rows,
+// the settings grid) are kept as they are.
 class TFileNodeData {
 public:
     TFileNodeData() = default;
@@ -46,38 +137,31 @@ public:
     void SetText(TFieldKind kind, std::string_view text);
 
     std::string FileName() const { return Text(TFieldKind::FileName); }
-    std::string_view FullPath() const;
+    std::string FullPath() const;
     std::string FileSize() const { return Text(TFieldKind::FileSize); }
     std::string FileExt() const { return Text(TFieldKind::FileExt); }
     std::string FileType() const { return Text(TFieldKind::FileType); }
 
-    // Fills the row of a scanned file: `fullPath` with the entry's name starting at
-    // `nameOffset`; the texts of its name, path, size, times, extension and type follow.
+    // Fills the row of a scanned file named `name` in `folder`; the texts of its name, path,
+    // size, times, extension and type follow. False, leaving the row as it was, when the name
+    // cannot be kept (longer than a file name can be, or no room left in the folder).
+    bool AssignFile(const TScanFolderRef& folder, std::string_view name,
+                    const TFileEntryInfo& info);
+    // The same for a file whose folder was not scanned: `fullPath` with the name starting at
+    // `nameOffset`. Such a row is never deleted, since no scan saw its folder.
     void AssignFile(std::string_view fullPath, std::size_t nameOffset, const TFileEntryInfo& info);
 
     // The raw values behind a scanned file's texts (zero or unknown for any other row).
     bool IsScannedFile() const { return kind_ == RowKind::ScannedFile; }
-    std::int64_t Size() const { return size_; }
+    std::int64_t Size() const { return IsScannedFile() ? size_ : 0; }
     TFileTime Time(TFieldKind kind) const;  // CreateTime, AccessTime or WriteTime
-    std::uint64_t Device() const;
-    std::uint64_t Inode() const { return IsScannedFile() ? inode_ : 0; }
+    std::uint64_t Device() const { return Stamp().identity.device; }
+    std::uint64_t Inode() const { return Stamp().identity.inode; }
+    TFileStamp Stamp() const;
+    // The configured folder the file was found in, as the scan opened it.
+    TFileIdentity FolderIdentity() const;
 
 private:
-    // A byte string of one pointer: the length is stored in front of the bytes.
-    class CompactText {
-    public:
-        CompactText() = default;
-        explicit CompactText(std::string_view text);
-        CompactText(const CompactText& other) : CompactText(other.View()) {}
-        CompactText& operator=(const CompactText& other);
-        CompactText(CompactText&&) noexcept = default;
-        CompactText& operator=(CompactText&&) noexcept = default;
-        std::string_view View() const;
-
-    private:
-        std::unique_ptr<char[]> bytes_;
-    };
-
     enum class RowKind : std::uint8_t { Plain, ScannedFile };
 
     using Texts = std::unique_ptr<std::string[]>;
@@ -85,23 +169,25 @@ private:
     void Reset(RowKind kind);
     void DestroyStorage();
     const Texts& PlainTexts() const { return storage_.texts; }
+    std::string_view Name() const { return storage_.folder->Name(nameOffset_, nameLength_); }
 
     // A million rows must fit: the fields below keep the record at 64 bytes, so that a row
     // with its tree node fills a 96-byte heap block.
     RowKind kind_ = RowKind::Plain;
-    std::uint16_t nameOffset_ = 0;
-    // The kernel numbers a device in 32 bits (12 for the major, 20 for the minor number).
-    std::uint32_t device_ = 0;
-    // A scanned file keeps its path's bytes; any other row one text per kind, absent until a
-    // text is set.
+    bool birthKnown_ = false;  // times_[0] is the birth time, else the status-change time
+    std::uint8_t nameLength_ = 0;
+    std::uint32_t nameOffset_ = 0;
+    // A scanned file keeps its folder; any other row one text per kind, absent until a text is
+    // set.
     union Storage {
         Storage() : texts() {}
         ~Storage() {}
-        CompactText path;
+        TScanFolderRef folder;
         Texts texts;
     } storage_;
     std::int64_t size_ = 0;
-    TFileTime times_[3];
+    // Nanoseconds since the epoch: birth or status change, access, write.
+    std::int64_t times_[3] = {};
     std::uint64_t inode_ = 0;
 };
 

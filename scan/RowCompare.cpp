@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -307,12 +308,16 @@ int CompareTypes(bool firstIsFolder, bool ascending) {
 }
 
 // One set of siblings with each row's sort text converted once; compares positions exactly as
-// TreeCompareNodes compares the rows.
+// TreeCompareNodes compares the rows. A million rows are sorted at once, so a key takes eight
+// bytes and the types are kept only where rows of other types than a scanned file's are among
+// them.
 class TSiblingKeys {
 public:
-    TSiblingKeys(TSortRule rule, bool ascending, std::size_t count)
+    TSiblingKeys(TSortRule rule, bool ascending, std::size_t count, bool allScannedFiles)
         : rule_(rule), ascending_(ascending) {
-        types_.resize(count);
+        if (!allScannedFiles) {
+            types_.resize(count);
+        }
         switch (rule) {
             case TSortRule::Number:
                 numbers_.resize(count);
@@ -330,6 +335,9 @@ public:
 
     // The rows' types, trimmed, as small numbers: equal numbers for equal texts.
     void SetType(std::size_t row, std::string_view type) {
+        if (types_.empty()) {
+            return;
+        }
         type = TrimBlanks(type);
         const auto known = std::find(typeNames_.begin(), typeNames_.end(), type);
         types_[row] = static_cast<std::uint32_t>(known - typeNames_.begin());
@@ -341,18 +349,18 @@ public:
         }
     }
     void SetNumber(std::size_t row, double value) { numbers_[row] = value; }
-    void SetTime(std::size_t row, TTimeKey key) { times_[row] = key; }
+    void SetTime(std::size_t row, TTimeKey key) { times_[row] = Packed(key); }
     void SetText(std::size_t row, std::string text) { texts_[row] = std::move(text); }
 
     int operator()(std::size_t a, std::size_t b) const {
-        if (types_[a] != types_[b]) {
+        if (!types_.empty() && types_[a] != types_[b]) {
             return CompareTypes(types_[a] == folderType_, ascending_);
         }
         switch (rule_) {
             case TSortRule::Number:
                 return CompareNumbers(numbers_[a], numbers_[b]);
             case TSortRule::Time:
-                return CompareTimeKeys(times_[a], times_[b]);
+                return CompareTimeKeys(Unpacked(times_[a]), Unpacked(times_[b]));
             case TSortRule::AlwaysGreater:
                 return 1;
             case TSortRule::Text:
@@ -363,6 +371,27 @@ public:
 
 private:
     static constexpr std::uint32_t kNoType = ~std::uint32_t{0};
+    // Valid keys are milliseconds from the start of the Julian calendar, far from these two.
+    static constexpr std::int64_t kEmpty = std::numeric_limits<std::int64_t>::min();
+    static constexpr std::int64_t kInvalid = kEmpty + 1;
+
+    static std::int64_t Packed(TTimeKey key) {
+        switch (key.state) {
+            case TTimeKey::State::Empty:
+                return kEmpty;
+            case TTimeKey::State::Invalid:
+                return kInvalid;
+            case TTimeKey::State::Valid:
+                break;
+        }
+        return std::max(key.ms, kInvalid + 1);
+    }
+    static TTimeKey Unpacked(std::int64_t packed) {
+        if (packed == kEmpty) {
+            return {};
+        }
+        return packed == kInvalid ? TTimeKey::Invalid() : TTimeKey::Valid(packed);
+    }
 
     TSortRule rule_;
     bool ascending_;
@@ -370,7 +399,7 @@ private:
     std::vector<std::string> typeNames_;
     std::uint32_t folderType_ = kNoType;
     std::vector<double> numbers_;
-    std::vector<TTimeKey> times_;
+    std::vector<std::int64_t> times_;
     std::vector<std::string> texts_;
 };
 
@@ -412,10 +441,14 @@ int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind
 }
 
 std::function<int(std::size_t, std::size_t)> SiblingComparer(TVirtualStringTree& tree,
-                                                             std::span<const PVirtualNode> rows,
+                                                             const TSiblingRows& rows,
                                                              TFieldKind kind, bool ascending) {
     const TSortRule rule = SortRuleOf(kind);
-    TSiblingKeys keys(rule, ascending, rows.size());
+    bool allScannedFiles = true;
+    for (std::size_t i = 0; i < rows.size() && allScannedFiles; ++i) {
+        allScannedFiles = tree.GetNodeData(rows[i]).IsScannedFile();
+    }
+    TSiblingKeys keys(rule, ascending, rows.size(), allScannedFiles);
     const TNumberReader numbers;
     const TTimeReader timeReader;
     TFileTimeKeys fileTimes(timeReader);

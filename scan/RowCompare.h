@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
-#include <span>
 #include <string_view>
 
 #include "platform/VirtualTree.h"
@@ -23,7 +22,7 @@ int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind
 // CompareRows over one set of sibling rows, compared by position, with each row's text
 // converted once: a million rows sort in a fraction of a second instead of minutes.
 std::function<int(std::size_t, std::size_t)> SiblingComparer(TVirtualStringTree& tree,
-                                                             std::span<const PVirtualNode> rows,
+                                                             const TSiblingRows& rows,
                                                              TFieldKind kind, bool ascending);
 
 // +1 when the number of s1 is greater than that of s2, otherwise -1 (never 0); a text that is

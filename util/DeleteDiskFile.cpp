@@ -74,43 +74,69 @@ bool SplitBelowFolder(const TListedFile& file, std::string_view& dir, std::strin
     }
 }
 
-TUniqueFd OpenStepwise(int rootFd, std::string_view relative, int& error) {
-    TUniqueFd current;
-    std::string component;
-    for (std::size_t from = 0;;) {
-        const std::size_t slash = relative.find('/', from);
-        component.assign(relative.substr(from, slash == npos ? npos : slash - from));
-        TUniqueFd next = OpenSubFolder(current.Valid() ? current.Get() : rootFd, component.c_str());
-        if (!next.Valid()) {
-            error = errno;
-            return {};
-        }
-        current = std::move(next);
-        if (slash == npos) {
-            return current;
-        }
-        from = slash + 1;
-    }
+// How often the one-folder-at-a-time walk keeps a folder open for the next file's walk.
+constexpr std::size_t kMarkEvery = 64;
+
+constexpr std::uint64_t kResolve =
+    RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_NO_XDEV;
+
+bool Openat2Unusable(int error) {
+    return error == ENOSYS || error == EPERM;
 }
 
-// The whole relative path in one call, or nothing when the kernel does not offer openat2 (then
-// `offered` is false and the caller goes one folder at a time).
-TUniqueFd OpenAtOnce(int rootFd, const std::string& relative, int& error, bool& offered) {
+long Openat2(int dirFd, const char* path) {
     open_how how{};
     how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = ::syscall(SYS_openat2, rootFd, relative.c_str(), &how, sizeof how);
+    how.resolve = kResolve;
+    return ::syscall(SYS_openat2, dirFd, path, &how, sizeof how);
+}
+
+// The whole relative path in one call, or nothing when that cannot tell (the kernel lacks
+// openat2, a rename raced the lookup, or the path is longer than one call takes): then `offered`
+// is false and the caller goes one folder at a time.
+TUniqueFd OpenAtOnce(int rootFd, const std::string& relative, int& error, bool& offered) {
+    const long fd = Openat2(rootFd, relative.c_str());
     if (fd >= 0) {
         offered = true;
         return TUniqueFd(static_cast<int>(fd));
     }
     error = errno;
-    // EAGAIN: a rename raced the lookup; the stepwise walk does not mind.
-    offered = error != ENOSYS && error != EPERM && error != EAGAIN;
-    if (error == ENOSYS || error == EPERM) {
+    offered = !Openat2Unusable(error) && error != EAGAIN && error != ENAMETOOLONG;
+    if (Openat2Unusable(error)) {
         openat2Offered.store(false, std::memory_order_relaxed);
     }
     return {};
+}
+
+// The sub-folder `name` of `parentFd`, never through a link and never onto another mount.
+TUniqueFd OpenBelow(int parentFd, const std::string& name, std::uint64_t device, bool useOpenat2,
+                    int& error) {
+    if (useOpenat2 && openat2Offered.load(std::memory_order_relaxed)) {
+        const long fd = Openat2(parentFd, name.c_str());
+        if (fd >= 0) {
+            return TUniqueFd(static_cast<int>(fd));
+        }
+        error = errno;
+        if (!Openat2Unusable(error)) {
+            return {};
+        }
+        openat2Offered.store(false, std::memory_order_relaxed);
+    }
+    TUniqueFd folder = OpenSubFolder(parentFd, name.c_str());
+    if (!folder.Valid()) {
+        error = errno;
+        return {};
+    }
+    const std::optional<TFolderIdentity> identity = FolderIdentityOf(folder.Get());
+    if (!identity) {
+        error = errno;
+        return {};
+    }
+    if (identity->isMountRoot || identity->identity.device != device) {
+        error = EXDEV;
+        return {};
+    }
+    return folder;
 }
 
 TDeleteOutcome FromOpenError(int error) {
@@ -120,13 +146,60 @@ TDeleteOutcome FromOpenError(int error) {
         case ELOOP:
         case ENOTDIR:
         case EXDEV:
-            return Failed("a folder on its path has been replaced by a link or a file");
+            return Failed("a folder on its path is now a link, a file or another file system");
         default:
             return Failed(SystemMessage(error));
     }
 }
 
+bool IsListable(const TEntryStat& entry) {
+    return (entry.type == TEntryType::Regular || entry.type == TEntryType::Link) &&
+           !entry.isMountRoot;
+}
+
 }  // namespace
+
+int TDiskFileDeleter::OpenStepwise(std::string_view relative, int& error) {
+    // The marks of the last walk that lie on the way to this folder stay.
+    while (!walkMarks_.empty()) {
+        const std::size_t end = walkMarks_.back().first;
+        if (end <= relative.size() && relative.substr(0, end) == walkPath_.substr(0, end) &&
+            (end == relative.size() || relative[end] == '/')) {
+            break;
+        }
+        walkMarks_.pop_back();
+    }
+    walkPath_.assign(relative);
+    if (!walkMarks_.empty() && walkMarks_.back().first == relative.size()) {
+        dirFd_ = TUniqueFd(::fcntl(walkMarks_.back().second.Get(), F_DUPFD_CLOEXEC, 0));
+        error = errno;
+        return dirFd_.Get();
+    }
+    std::size_t from = walkMarks_.empty() ? 0 : walkMarks_.back().first + 1;
+    std::size_t levels = 0;
+    TUniqueFd current;
+    std::string component;
+    for (;;) {
+        const std::size_t slash = relative.find('/', from);
+        component.assign(relative.substr(from, slash == npos ? npos : slash - from));
+        const int at = current.Valid()      ? current.Get()
+                       : walkMarks_.empty() ? rootFd_.Get()
+                                            : walkMarks_.back().second.Get();
+        TUniqueFd next = OpenBelow(at, component, rootIdentity_.device, useOpenat2_, error);
+        if (!next.Valid()) {
+            return -1;
+        }
+        if (slash == npos) {
+            dirFd_ = std::move(next);
+            return dirFd_.Get();
+        }
+        current = std::move(next);
+        if (++levels % kMarkEvery == 0) {
+            walkMarks_.emplace_back(slash, std::move(current));
+        }
+        from = slash + 1;
+    }
+}
 
 int TDiskFileDeleter::ParentFolder(std::string_view relativeDir, int& error) {
     if (relativeDir.empty()) {
@@ -142,7 +215,7 @@ int TDiskFileDeleter::ParentFolder(std::string_view relativeDir, int& error) {
             dirFd_ = OpenAtOnce(rootFd_.Get(), dirPath_, dirError_, offered);
         }
         if (!offered) {
-            dirFd_ = OpenStepwise(rootFd_.Get(), dirPath_, dirError_);
+            OpenStepwise(dirPath_, dirError_);
         }
     }
     error = dirError_;
@@ -160,11 +233,24 @@ TDeleteOutcome TDiskFileDeleter::DeleteDiskFile(const TListedFile& file) {
         rootCached_ = true;
         dirCached_ = false;
         dirFd_ = TUniqueFd();
+        walkMarks_.clear();
         rootFd_ = OpenFolder(rootPath_.c_str());
         rootError_ = rootFd_.Valid() ? 0 : errno;
+        const std::optional<TFolderIdentity> identity =
+            rootFd_.Valid() ? FolderIdentityOf(rootFd_.Get()) : std::nullopt;
+        if (rootFd_.Valid() && !identity) {
+            rootError_ = errno;
+            rootFd_ = TUniqueFd();
+        }
+        rootIdentity_ = identity ? identity->identity : TFileIdentity{};
     }
-    if (!rootFd_.Valid()) {
-        return FromOpenError(rootError_);
+    // A folder that is not there, or not the one scanned (replaced, or a relative path that now
+    // leads elsewhere), says nothing about the listed files: they may well still be on disk.
+    if (!rootFd_.Valid() && rootError_ != ENOENT && rootError_ != ENOTDIR) {
+        return Failed(SystemMessage(rootError_));
+    }
+    if (!rootFd_.Valid() || rootIdentity_ != file.folderIdentity) {
+        return Failed(std::string(kFolderChangedSinceScan));
     }
     int error = 0;
     const int parent = ParentFolder(dir, error);
@@ -179,14 +265,10 @@ TDeleteOutcome TDiskFileDeleter::DeleteDiskFile(const TListedFile& file) {
         return statError == ENOENT ? TDeleteOutcome{TDeleteResult::Vanished, {}}
                                    : Failed(SystemMessage(statError));
     }
-    if (now->isFolder) {
-        return Failed("a folder now stands at its path");
-    }
-    const TFileEntryInfo& info = now->info;
-    const bool bornElsewhen =
-        file.birthTime.Known() && info.createTime.Known() && file.birthTime != info.createTime;
-    if (info.device != file.identity.device || info.inode != file.identity.inode || bornElsewhen) {
-        return Failed("another file now stands at its path");
+    // Only the very file the user reviewed: not a new one on a reused inode number, not the
+    // same one rewritten, and never a folder, FIFO, socket or device node.
+    if (!IsListable(*now) || StampOf(now->info) != file.stamp) {
+        return Failed(std::string(kChangedSinceScan));
     }
     // Without AT_REMOVEDIR this never removes a folder, even one swapped in since the check.
     if (::unlinkat(parent, entry.c_str(), 0) != 0) {

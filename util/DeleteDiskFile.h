@@ -1,18 +1,22 @@
 #pragma once
 // Removing the file of a result row from disk, and nothing else: never a folder, never anything
-// outside the configured folder, never another file that has taken the listed one's place.
+// outside the configured folder or on another file system, never another file that has taken
+// the listed one's place.
 //
-// The configured folder is opened as the user typed it; below it no symbolic link is followed
-// (the folders are opened with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, or one by one with
-// O_NOFOLLOW where the kernel lacks openat2), and the entry is removed with unlinkat on its
-// folder only while it still is the file the scan saw (same device and inode, and the same birth
-// time where the file system records one, so that a new file on a reused inode number is told
-// apart). What is left is the moment between that check and the removal, which no system call
-// closes.
+// The configured folder is opened as the user typed it and must still be the folder the scan
+// opened; below it no symbolic link is followed and no mount is crossed (the folders are opened
+// with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV, or one by one with O_NOFOLLOW
+// and a mount check where the kernel lacks openat2 or the path is too long for one call), and
+// the entry is removed with unlinkat on its folder only while it still is the regular file or
+// link the scan saw: same device, inode, size, write time and birth time (status-change time
+// where there is no birth time), to the nanosecond. What is left is the moment between that
+// check and the removal, which no system call closes.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/DirReader.h"
 #include "util/FileTime.h"
@@ -35,9 +39,13 @@ struct TListedFile {
     std::string_view folder;  // the configured folder, as typed
     // The folder, "/", the sub-folders and the name, as the scan joined them.
     std::string_view fullPath;
-    TFileIdentity identity;  // device and inode when it was listed
-    TFileTime birthTime;     // its birth time then; unknown where the file system records none
+    TFileIdentity folderIdentity;  // of the configured folder when it was scanned
+    TFileStamp stamp;              // of the file when it was listed
 };
+
+// The reasons a listed file is kept although it is still there.
+inline constexpr std::string_view kChangedSinceScan = "changed since the scan";
+inline constexpr std::string_view kFolderChangedSinceScan = "the folder changed since the scan";
 
 // Deletes listed files one after the other. Consecutive files of one folder, the usual case
 // when a whole result tree is walked, reuse that folder's open descriptor.
@@ -55,16 +63,23 @@ private:
     // The folder `relativeDir` below the open configured folder (the configured folder itself for
     // the empty text); -1 with `error` set when it cannot be opened safely.
     int ParentFolder(std::string_view relativeDir, int& error);
+    // The same one folder at a time, starting from the deepest folder of the last such walk that
+    // is still on the way, so that a deep tree is not walked from its top for every file.
+    int OpenStepwise(std::string_view relativeDir, int& error);
 
     bool useOpenat2_;
     std::string rootPath_;
     bool rootCached_ = false;
     TUniqueFd rootFd_;
     int rootError_ = 0;
+    TFileIdentity rootIdentity_;
     std::string dirPath_;
     bool dirCached_ = false;
     TUniqueFd dirFd_;
     int dirError_ = 0;
+    // The last one-folder-at-a-time walk: its path and an open folder every few levels.
+    std::string walkPath_;
+    std::vector<std::pair<std::size_t, TUniqueFd>> walkMarks_;  // end of the path there, folder
 };
 
 // One file on its own.

@@ -11,11 +11,13 @@
 
 namespace purgala {
 
-// Seconds since the Unix epoch (UTC). The texts never show fractions of a second, so none are
-// kept. A file system that records no birth time gives an unknown time.
+// Seconds since the Unix epoch (UTC) and the nanoseconds into that second. The texts never show
+// fractions of a second; the nanoseconds tell a file rewritten within the same second from the
+// one that was listed. A file system that records no birth time gives an unknown time.
 struct TFileTime {
     static constexpr std::int64_t kUnknown = std::numeric_limits<std::int64_t>::min();
     std::int64_t seconds = kUnknown;
+    std::int32_t nanoseconds = 0;
 
     bool Known() const { return seconds != kUnknown; }
     friend bool operator==(TFileTime, TFileTime) = default;

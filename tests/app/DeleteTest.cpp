@@ -1,10 +1,13 @@
 // "&Delete" on the main window, the question answered by the test: what goes from disk and from
 // the tree, what stays, and what the user is told.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -258,6 +261,8 @@ TEST_F(DeleteTest, FileThatCannotBeRemovedKeepsItsCheckedRowAndIsReported) {
     WriteFile(locked + "/stuck.tmp", "x");
     WriteFile(data_ / "free.tmp");
     PVirtualNode folderRow = Scan(data_.Path());
+    // Listed a second time under a folder of its own: still one file to report.
+    PVirtualNode lockedRow = Scan(locked);
     // Only the locked folder is read-only; the walk below runs without root's privileges.
     fs::permissions(data_.Path(), fs::perms(0777));
     fs::permissions(locked, fs::perms(0555));
@@ -276,10 +281,12 @@ TEST_F(DeleteTest, FileThatCannotBeRemovedKeepsItsCheckedRowAndIsReported) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(Tree().GetNodeData(rows[0]).FullPath(), locked + "/stuck.tmp");
     EXPECT_EQ(Tree().CheckState(rows[0]), TCheckState::Checked);
+    ASSERT_EQ(Children(lockedRow).size(), 1u);
+    EXPECT_EQ(Tree().CheckState(Children(lockedRow)[0]), TCheckState::Checked);
 
     const QString text = FailureMessage();
     EXPECT_TRUE(text.startsWith("1 file could not be deleted:")) << text.toStdString();
-    EXPECT_TRUE(text.contains(QString::fromStdString(locked + "/stuck.tmp: Permission denied")))
+    EXPECT_EQ(text.count(QString::fromStdString(locked + "/stuck.tmp: Permission denied")), 1)
         << text.toStdString();
     EXPECT_EQ(messages_.back().caption, "Warning");
     EXPECT_EQ(messages_.back().icon, QMessageBox::Warning);
@@ -322,6 +329,75 @@ TEST_F(DeleteTest, EntriesSwappedAfterTheScanAreKeptAndNothingOutsideIsTouched) 
     for (const char* name : {"/moved/listed.tmp: ", "/link.tmp: ", "/replaced.tmp: "}) {
         EXPECT_TRUE(text.contains(QString::fromStdString(folder + name))) << name;
     }
+}
+
+TEST_F(DeleteTest, ConfiguredFolderReplacedSinceTheScanKeepsEveryRowAndSaysWhy) {
+    const std::string folder = data_ / "f";
+    WriteFile(folder + "/a.tmp", "listed");
+    WriteFile(folder + "/sub/b.tmp", "listed");
+    PVirtualNode folderRow = Scan(folder);
+    // A program recreates its cache folder: the listed files live on under another name.
+    fs::rename(folder, data_ / "f.old");
+    WriteFile(folder + "/a.tmp", "new");
+    WriteFile(folder + "/sub/b.tmp", "new");
+
+    Delete(QMessageBox::Yes);
+    for (const std::string path : {"f/a.tmp", "f/sub/b.tmp", "f.old/a.tmp", "f.old/sub/b.tmp"}) {
+        EXPECT_TRUE(Exists(data_ / path)) << path;
+    }
+    ASSERT_EQ(Children(folderRow).size(), 2u);
+    for (PVirtualNode row : Children(folderRow)) {
+        EXPECT_EQ(Tree().CheckState(row), TCheckState::Checked);
+    }
+    const QString text = FailureMessage();
+    EXPECT_TRUE(text.startsWith("2 files could not be deleted:")) << text.toStdString();
+    EXPECT_EQ(text.count(": the folder changed since the scan"), 2) << text.toStdString();
+}
+
+// Files at every level of a folder chain far deeper than one open file per level allows and than
+// a path may be long.
+TEST_F(DeleteTest, EveryFileOfAFourThousandLevelTreeIsListedAndDeletedWithinAThousandOpenFiles) {
+    constexpr int kLevels = 4000;
+    {
+        int fd = ::open(data_.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 0; level < kLevels && fd >= 0; ++level) {
+            const int file = ::openat(fd, "f.tmp", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_GE(file, 0);
+            ::close(file);
+            ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+        }
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered{std::min<rlim_t>(limit.rlim_cur, 1024), limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    PVirtualNode folderRow = Scan(data_.Path());
+    const std::size_t listed = Tree().ChildCount(folderRow);
+    Delete(QMessageBox::Yes);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+
+    EXPECT_EQ(listed, std::size_t{kLevels});
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(Tree().ChildCount(folderRow), 0u);
+    // Every folder stays, no file does; the chain is taken down from the top, a level at a time.
+    int folders = 0;
+    while (Exists(data_ / "d")) {
+        EXPECT_FALSE(Exists(data_ / "d/f.tmp"));
+        fs::rename(data_ / "d/d", data_ / "next");
+        fs::remove(data_ / "d");
+        fs::rename(data_ / "next", data_ / "d");
+        ++folders;
+        if (!Exists(data_ / "d/d")) {
+            fs::remove(data_ / "d");
+            ++folders;
+        }
+    }
+    EXPECT_EQ(folders, kLevels);
 }
 
 TEST_F(DeleteTest, FailureMessageNamesTheFirstFewAndCountsThemAll) {

@@ -4,7 +4,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "config/Config.h"
 #include "platform/VirtualTree.h"
 #include "tests/TestSupport.h"
 
@@ -237,6 +242,46 @@ TEST_F(ScannerTest, LinksAreListedAsEntriesAndNeverEntered) {
                                                  "plain.txt", "dangling.tmp"}));
 }
 
+TEST_F(ScannerTest, OnlyRegularFilesAndLinksOfThisFileSystemAndNoneOfOurOwnAreListed) {
+    WriteFile(temp_ / "plain");
+    fs::create_symlink("plain", temp_ / "link");
+    // Live endpoints of other programs and the system: a FIFO, a socket, a device node.
+    ASSERT_EQ(::mkfifo((temp_ / "fifo").c_str(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = temp_ / "socket";
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    const bool device = ::mknod((temp_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    // The program file (a hard link shares its identity) and the configuration in use.
+    SetProgramDirForTesting(temp_ / "prog");
+    WriteFile(temp_ / "prog/PurgalaConfig.xml");
+    const bool programLinked = ::link("/proc/self/exe", (temp_ / "prog/program").c_str()) == 0 ||
+                               ::linkat(AT_FDCWD, fs::read_symlink("/proc/self/exe").c_str(),
+                                        AT_FDCWD, (temp_ / "prog/program").c_str(), 0) == 0;
+    // Another mount below the folder, here a bind mount of a folder from elsewhere.
+    const TempDir outside;
+    WriteFile(outside / "mounted.tmp");
+    fs::create_directory(temp_ / "mnt");
+    const bool mounted =
+        ::mount(outside.Path().c_str(), (temp_ / "mnt").c_str(), nullptr, MS_BIND, nullptr) == 0;
+
+    const std::set<std::string> names = Names(Scan(temp_.Path(), ""));
+    if (mounted) {
+        ::umount2((temp_ / "mnt").c_str(), MNT_DETACH);
+    }
+    ::close(sock);
+    SetProgramDirForTesting({});
+    EXPECT_EQ(names, (std::set<std::string>{"plain", "link"}));
+    if (!programLinked || !mounted || !device) {
+        GTEST_SKIP() << "shown in part only, without " << (programLinked ? "" : "the program file ")
+                     << (mounted ? "" : "a mount (needs root) ")
+                     << (device ? "" : "a device node (needs root)");
+    }
+}
+
 TEST_F(ScannerTest, ConfiguredFolderMayItselfBeALink) {
     WriteFile(temp_ / "target/a.tmp");
     fs::create_directory_symlink(temp_ / "target", temp_ / "via");
@@ -284,6 +329,25 @@ TEST_F(ScannerTest, TimesComeFromTheFileAndMidnightShowsTheDateAlone) {
     // Only where the file system records a birth time.
     EXPECT_EQ(row->Text(TFieldKind::CreateTime).empty(),
               !row->Time(TFieldKind::CreateTime).Known());
+}
+
+TEST_F(ScannerTest, RowCopiedOutOfTheTreeKeepsItsTextsAndIdentityWhenTheTreeIsCleared) {
+    WriteFile(temp_ / "a/b/deep.tmp", "xyz");
+    PVirtualNode folder = Scan(temp_.Path(), "tmp");
+    ASSERT_EQ(FileRows(folder).size(), 1u);
+    TFileNodeData copy = tree_.GetNodeData(FileRows(folder)[0]);
+    const TFileNodeData moved = std::move(tree_.GetNodeData(FileRows(folder)[0]));
+    tree_.Clear();
+    for (const TFileNodeData* row : {static_cast<const TFileNodeData*>(&copy), &moved}) {
+        EXPECT_EQ(row->FullPath(), temp_ / "a/b/deep.tmp");
+        EXPECT_EQ(row->FileName(), "deep.tmp");
+        EXPECT_EQ(row->FileSize(), "3");
+        EXPECT_EQ(row->FolderIdentity().device, row->Device());
+        EXPECT_NE(row->FolderIdentity().inode, 0u);
+    }
+    copy.SetText(TFieldKind::Description, "own texts from here on");
+    EXPECT_EQ(copy.FullPath(), temp_ / "a/b/deep.tmp");
+    EXPECT_FALSE(copy.IsScannedFile());
 }
 
 TEST_F(ScannerTest, UpdateBracketOfTheCallerIsKept) {
