@@ -51,8 +51,9 @@ private:
 // one path buffer grows and shrinks with the walk and is copied only into the rows.
 class TFolderWalk {
 public:
-    TFolderWalk(TVirtualStringTree& tree, PVirtualNode parentRow, std::string_view ext)
-        : tree_(tree), parentRow_(parentRow), filter_(ext) {}
+    TFolderWalk(TVirtualStringTree& tree, PVirtualNode parentRow, std::string_view ext,
+                const TScanProgress& progress)
+        : tree_(tree), parentRow_(parentRow), filter_(ext), progress_(progress) {}
 
     void Run(std::string_view dir) {
         // The system would read such a path only up to the NUL: another folder altogether.
@@ -68,6 +69,9 @@ public:
                 continue;
             }
             path_.resize(stack_.back().pathLength);
+            if (progress_) {
+                progress_(path_, listed_);
+            }
             try {
                 Handle(entry);
             } catch (const std::exception&) {
@@ -114,6 +118,7 @@ private:
         PVirtualNode row = tree_.AddChild(parentRow_);
         tree_.GetNodeData(row).AssignFile(path_, nameOffset, stat->info);
         tree_.SetCheckState(row, TCheckState::Checked);
+        ++listed_;
     }
 
     void Enter(int parentFd, const char* name) {
@@ -148,6 +153,8 @@ private:
     TVirtualStringTree& tree_;
     PVirtualNode parentRow_;
     TExtFilter filter_;
+    const TScanProgress& progress_;
+    std::size_t listed_ = 0;
     std::string path_;
     std::vector<Frame> stack_;
 };
@@ -155,11 +162,12 @@ private:
 }  // namespace
 
 void ScanFolderFiles(TVirtualStringTree& tree, std::string_view dir, PVirtualNode parentRow,
-                     std::string_view ext) {
-    TFolderWalk(tree, parentRow, ext).Run(dir);
+                     std::string_view ext, const TScanProgress& progress) {
+    TFolderWalk(tree, parentRow, ext, progress).Run(dir);
 }
 
-void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext) {
+void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext,
+                const TScanProgress& progress) {
     TUpdateBracket bracket(tree);
     try {
         PVirtualNode row = tree.AddChild(nullptr);
@@ -174,7 +182,7 @@ void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::stri
             if (dir.back() != '/') {
                 dir.push_back('/');
             }
-            ScanFolderFiles(tree, dir, row, ext);
+            ScanFolderFiles(tree, dir, row, ext, progress);
         }
         tree.SetExpanded(row, true);
     } catch (const std::exception&) {
