@@ -5,8 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/Progress.h"
 #include "app/uMain.h"
 #include "platform/Dialogs.h"
+#include "scan/FACtrl.h"
 #include "util/DeleteDiskFile.h"
 #include "util/FileUtils.h"
 
@@ -84,6 +86,29 @@ void ReportFailures(QWidget* parent, const TFailures& failures) {
 
 }  // namespace
 
+QString TFMMain::CheckedSummary() const {
+    TFileTotals checked;
+    std::size_t folders = 0;
+    for (PVirtualNode folder = VT->GetFirstChild(nullptr); folder != nullptr;
+         folder = VT->GetNextSibling(folder)) {
+        const std::size_t before = checked.count;
+        for (PVirtualNode row = VT->GetFirstChild(folder); row != nullptr;
+             row = VT->GetNextSibling(row)) {
+            if (VT->CheckState(row) == TCheckState::Checked) {
+                checked.Add(RowBytes(*VT, row));
+            }
+        }
+        folders += checked.count > before ? 1 : 0;
+    }
+    if (checked.count == 0) {
+        return tr("No file is checked.");
+    }
+    return tr("%1 checked in %2, %3 in all.")
+        .arg(FilesText(checked.count),
+             folders == 1 ? tr("1 folder") : tr("%1 folders").arg(CountText(folders)),
+             TFACtrl::SizeText(static_cast<double>(checked.bytes)));
+}
+
 void TFMMain::btnOpenFolderClick() {
     BeginCommand();
     TMessageRequest question;
@@ -92,15 +117,20 @@ void TFMMain::btnOpenFolderClick() {
     question.caption = tr("Warning");
     question.icon = QMessageBox::Question;
     question.buttons = QMessageBox::Yes | QMessageBox::No;
+    question.informativeText = CheckedSummary();
     if (ShowMessage(question) == QMessageBox::No) {
         return;
     }
 
     TFailures failures;
+    TFileTotals freed;
     {
         TUpdateBracket bracket(*VT);
         TDiskFileDeleter deleter;
         TFolderPaths folderPaths;
+        TProgressReporter progress(*SBPanel0);
+        const std::size_t toDelete = checked_.count;
+        std::size_t done = 0;
         // From the last row up, taking the previous row before this one may go.
         for (PVirtualNode row = VT->GetLast(); row != nullptr;) {
             const PVirtualNode previous = VT->GetPrevious(row);
@@ -116,16 +146,30 @@ void TFMMain::btnOpenFolderClick() {
                     // Without the identity the scan records, the entry could be anything.
                     outcome.reason = "it was not listed by a scan";
                 }
+                const std::uint64_t bytes = RowBytes(*VT, row);
                 if (outcome.result == TDeleteResult::Failed) {
                     // Still on disk, so the row stays, checked, for another try.
                     failures.Add(data, std::move(outcome.reason));
                 } else {
+                    if (outcome.result == TDeleteResult::Deleted) {
+                        freed.Add(bytes);
+                    }
+                    listed_.Remove(bytes);
+                    checked_.Remove(bytes);
                     VT->DeleteNode(row);
                 }
+                ++done;
+                progress.Step([&] {
+                    return tr("Deleting in %1: %2 of %3 done")
+                        .arg(DecodeFileName(folder), CountText(done), CountText(toDelete));
+                });
             }
             row = previous;
         }
     }
+    ShowTotals(
+        tr("%1 deleted, %2 freed")
+            .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
     if (failures.count > 0) {
         ReportFailures(this, failures);
     }

@@ -1,6 +1,7 @@
 #include "app/UAbout.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 
@@ -72,14 +73,38 @@ void TFMAbout::showEvent(QShowEvent* event) {
     FormShow();
 }
 
+void TFMAbout::keyPressEvent(QKeyEvent* event) {
+    // The box closes with its close box or the system's close command only, not with Escape.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 bool TFMAbout::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == Label5) {
-            Label5Click();
-        } else if (watched == Label7) {
-            Label7Click();
-        }
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if ((watched != Label5 && watched != Label7) ||
+        (!press && event->type() != QEvent::MouseButtonRelease)) {
+        return QDialog::eventFilter(watched, event);
+    }
+    auto* link = static_cast<QLabel*>(watched);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton) {
+        return QDialog::eventFilter(watched, event);
+    }
+    if (press) {
+        pressed_ = link;
+        return QDialog::eventFilter(watched, event);
+    }
+    // A click is a press and a release on the same link; the release of a press that wandered
+    // off the link comes here too, with a position outside it.
+    const bool click = pressed_ == link && link->rect().contains(mouse->position().toPoint());
+    pressed_ = nullptr;
+    if (click && link == Label5) {
+        Label5Click();
+    } else if (click) {
+        Label7Click();
     }
     return QDialog::eventFilter(watched, event);
 }

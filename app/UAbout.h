@@ -26,7 +26,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QLabel* pressed_ = nullptr;  // the link the left button went down on
 };
 
 }  // namespace purgala

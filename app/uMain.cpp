@@ -6,13 +6,16 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/Progress.h"
 #include "app/UAbout.h"
 #include "config/Config.h"
 #include "config/uOptions.h"
@@ -119,6 +122,9 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
         VTInitNode(sender, parent, node);
     };
     VT->OnDblClick = [this](TVirtualStringTree& sender) { VTDblClick(sender); };
+    VT->OnChecked = [this](TVirtualStringTree& sender, PVirtualNode node) {
+        VTChecked(sender, node);
+    };
     inner->addWidget(VT, 1);
 
     SB = new QStatusBar(this);
@@ -157,6 +163,7 @@ TFMMain::~TFMMain() {
     // call back into the window or the controller from here on.
     VT->OnInitNode = nullptr;
     VT->OnDblClick = nullptr;
+    VT->OnChecked = nullptr;
     FormClose();
     SetErrorHandler({});
 }
@@ -185,8 +192,65 @@ void TFMMain::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+QString TFMMain::CountText(std::size_t count) {
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return locale.toString(static_cast<qulonglong>(count));
+}
+
+QString TFMMain::FilesText(std::size_t count) {
+    return count == 1 ? tr("1 file") : tr("%1 files").arg(CountText(count));
+}
+
+QString TFMMain::TotalsText(const TFileTotals& totals, bool withWord) {
+    return QStringLiteral("%1 (%2)").arg(
+        withWord ? FilesText(totals.count) : CountText(totals.count),
+        TFACtrl::SizeText(static_cast<double>(totals.bytes)));
+}
+
+std::uint64_t TFMMain::RowBytes(TVirtualStringTree& tree, PVirtualNode row) {
+    const std::int64_t size = tree.GetNodeData(row).Size();
+    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
+}
+
 void TFMMain::BeginCommand() {
-    SBPanel0->clear();
+    ShowTotals();
+}
+
+void TFMMain::ShowTotals(const QString& lead) {
+    QString text = lead;
+    if (hasTotals_) {
+        if (!text.isEmpty()) {
+            text += QStringLiteral("; ");
+        }
+        text += tr("%1 listed, %2 checked")
+                    .arg(TotalsText(listed_), TotalsText(checked_, /*withWord=*/false));
+    }
+    SBPanel0->setText(text);
+    SBPanel0->setToolTip(text);
+}
+
+void TFMMain::CountFolder(PVirtualNode folderRow) {
+    for (PVirtualNode row = VT->GetFirstChild(folderRow); row != nullptr;
+         row = VT->GetNextSibling(row)) {
+        const std::uint64_t bytes = RowBytes(*VT, row);
+        listed_.Add(bytes);
+        if (VT->CheckState(row) == TCheckState::Checked) {
+            checked_.Add(bytes);
+        }
+    }
+}
+
+void TFMMain::VTChecked(TVirtualStringTree& sender, PVirtualNode node) {
+    if (sender.GetNodeLevel(node) == 0) {
+        return;
+    }
+    if (sender.CheckState(node) == TCheckState::Checked) {
+        checked_.Add(RowBytes(sender, node));
+    } else {
+        checked_.Remove(RowBytes(sender, node));
+    }
+    ShowTotals();
 }
 
 void TFMMain::ShowFailure(const QString& text) {
@@ -218,17 +282,38 @@ void TFMMain::FormShow() {
 void TFMMain::btnOpenFileClick() {
     BeginCommand();
     VT->Clear();
+    listed_ = {};
+    checked_ = {};
+    hasTotals_ = false;
+    // Also when a failure stops the scan: the rows made so far are counted and shown later.
+    const auto showLater = qScopeGuard([this] { hasTotals_ = VT->RootNodeCount() > 0; });
     if (GetConfig().GetRoot()->GetFolders()->GetCount() == 0) {
         btnApplyClick();
     }
     const auto folders = GetConfig().GetRoot()->GetFolders();
     const int count = folders->GetCount();
+    TProgressReporter progress(*SBPanel0);
     for (int i = 0; i < count; ++i) {
         const auto folder = folders->GetFolder(i);
         const std::string ext = EncodeFileName(folder->GetExt());
         const std::string fullPath = EncodeFileName(folder->GetFullpath());
-        ScanFolder(*VT, fullPath, ext);
+        const unsigned rowsBefore = VT->RootNodeCount();
+        ScanFolder(*VT, fullPath, ext, [&](const TScanFolder& dir, std::size_t listed) {
+            progress.Step([&] {
+                return tr("Scanning %1: %2 found so far")
+                    .arg(DecodeFileName(dir.PathWith({})), FilesText(listed_.count + listed));
+            });
+        });
+        if (VT->RootNodeCount() > rowsBefore) {
+            PVirtualNode folderRow = VT->GetFirstChild(nullptr);
+            while (PVirtualNode next = VT->GetNextSibling(folderRow)) {
+                folderRow = next;
+            }
+            CountFolder(folderRow);
+        }
     }
+    hasTotals_ = VT->RootNodeCount() > 0;
+    ShowTotals();
 }
 
 void TFMMain::cbCheckAllClick() {
@@ -240,6 +325,8 @@ void TFMMain::cbCheckAllClick() {
         VT->SetCheckState(node, state);
     }
     VT->EndUpdate();
+    checked_ = state == TCheckState::Checked ? listed_ : TFileTotals{};
+    ShowTotals();
 }
 
 void TFMMain::VTInitNode(TVirtualStringTree& sender, PVirtualNode, PVirtualNode node) {

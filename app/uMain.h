@@ -4,6 +4,8 @@
 // deletion and the dialogs.
 
 #include <QMainWindow>
+#include <cstddef>
+#include <cstdint>
 
 #include "platform/VirtualTree.h"
 
@@ -36,7 +38,7 @@ public:
     QAction* m1;                 // "About"
     QAction* Help1;              // "Help"
     QStatusBar* SB;
-    QLabel* SBPanel0;  // the status bar's first panel: where failures are shown
+    QLabel* SBPanel0;  // the status bar's first panel: totals, progress and failures
     QLabel* SBPanel1;
 
     void FormShow();
@@ -51,6 +53,28 @@ public:
     void Help1Click();
     void SpeedButton2Click();
     void FormClose();
+    // The user toggled one row's box.
+    void VTChecked(TVirtualStringTree& sender, PVirtualNode node);
+
+    // A number of files and their size in bytes.
+    struct TFileTotals {
+        std::size_t count = 0;
+        std::uint64_t bytes = 0;
+        void Add(std::uint64_t size) {
+            ++count;
+            bytes += size;
+        }
+        void Remove(std::uint64_t size) {
+            --count;
+            bytes -= size;
+        }
+    };
+    // "12,345", with the user's thousands separator.
+    static QString CountText(std::size_t count);
+    // "12,345 files", "1 file".
+    static QString FilesText(std::size_t count);
+    // "12,345 files (3.21 GB)"; `withWord` false drops the word "files".
+    static QString TotalsText(const TFileTotals& totals, bool withWord = true);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -58,15 +82,27 @@ protected:
 
 private:
     QToolButton* MakeCommandButton(QWidget* bar, const QString& caption, int x, int pictureKind);
-    // A command starts with a clean status line: the failure text of an earlier one goes.
+    // A command starts with a clean status line: the failure text of an earlier one goes, and
+    // the totals come back.
     void BeginCommand();
     void ShowFailure(const QString& text);
+    // The first panel: `lead` (if any), then what is listed and what is checked.
+    void ShowTotals(const QString& lead = {});
+    static std::uint64_t RowBytes(TVirtualStringTree& tree, PVirtualNode row);
+    // Adds the file rows of one folder row to the totals.
+    void CountFolder(PVirtualNode folderRow);
+    // The question's secondary text: what is checked, in how many folders, how big.
+    QString CheckedSummary() const;
 
     QFrame* Panel5;
     QFrame* Panel2;
     QFrame* Panel3;
     QFrame* Panel6;
     bool shown_ = false;
+    // Kept as rows come, go and change their check state, so that no change costs a walk.
+    TFileTotals listed_;
+    TFileTotals checked_;
+    bool hasTotals_ = false;  // a scan has filled the tree
 };
 
 }  // namespace purgala

@@ -24,6 +24,7 @@ QMessageBox::StandardButton ShowMessage(const TMessageRequest& request) {
         return hook(request);
     }
     QMessageBox box(request.icon, request.caption, request.text, request.buttons, request.parent);
+    box.setInformativeText(request.informativeText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

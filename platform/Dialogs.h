@@ -17,6 +17,7 @@ struct TMessageRequest {
     QString caption;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QString informativeText{};  // shown under the text, smaller; empty for none
 };
 
 // Shows a message box and returns the button pressed.

@@ -3,8 +3,10 @@
 #include <QAbstractItemModel>
 #include <QFile>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <exception>
@@ -153,8 +155,7 @@ public:
         if (!hasIndex(row, column, parent)) {
             return {};
         }
-        const TVirtualNode* p = NodeOrRoot(parent);
-        return createIndex(row, column, p->Child(static_cast<std::size_t>(row)));
+        return createIndex(row, column, ChildAt(NodeOrRoot(parent), row));
     }
 
     QModelIndex parent(const QModelIndex& child) const override {
@@ -165,7 +166,7 @@ public:
         if (p == &root_) {
             return {};
         }
-        return createIndex(static_cast<int>(p->index), 0, const_cast<TVirtualNode*>(p));
+        return createIndex(RowOf(p), 0, const_cast<TVirtualNode*>(p));
     }
 
     int rowCount(const QModelIndex& parent = {}) const override {
@@ -242,8 +243,12 @@ public:
             return false;
         }
         const auto state = static_cast<Qt::CheckState>(value.toInt());
+        const TCheckState old = node->checkState;
         node->checkState = state == Qt::Checked ? TCheckState::Checked : TCheckState::Unchecked;
         emit dataChanged(index, index, {Qt::CheckStateRole});
+        if (node->checkState != old && tree_.OnChecked) {
+            RunGuarded([&] { tree_.OnChecked(tree_, node); });
+        }
         return true;
     }
 
@@ -274,7 +279,7 @@ public:
         if (node == nullptr || node == &root_ || !IsAnnounced(node)) {
             return {};
         }
-        return createIndex(static_cast<int>(node->index), column, const_cast<TVirtualNode*>(node));
+        return createIndex(RowOf(node), column, const_cast<TVirtualNode*>(node));
     }
 
     // Whether the view knows this row: it and all its ancestors are committed and alive.
@@ -283,7 +288,8 @@ public:
             return false;
         }
         for (; node != &root_; node = node->parent) {
-            if (node->Has(kDeleted) || node->index >= node->parent->children->committed) {
+            if (node->Has(kDeleted) ||
+                static_cast<std::uint32_t>(RowOf(node)) >= node->parent->children->committed) {
                 return false;
             }
         }
@@ -323,7 +329,6 @@ public:
         if (tree_.InUpdate()) {
             // Deleting many rows of one folder must not shift the rest each time: mark now,
             // close the gaps once when the bracket ends.
-            BeginResetOnce();
             node->Set(kDeleted, true);
             if (!parent->Has(kHasDeletedChildren)) {
                 parent->Set(kHasDeletedChildren, true);
@@ -413,11 +418,14 @@ public:
             }
         }
         pendingExpand_.clear();
+        RemoveDeletedRows();
         if (dataDirty_) {
             dataDirty_ = false;
             EmitAllChanged(&root_);
         }
     }
+
+    bool HasDeletedRows() const { return !dirtyParents_.empty(); }
 
     static unsigned Depth(const TVirtualNode* node) {
         unsigned depth = 0;
@@ -486,6 +494,95 @@ private:
 
     const TVirtualNode* NodeOrRoot(const QModelIndex& index) const {
         return index.isValid() ? Node(index) : &root_;
+    }
+
+    // While the deleted rows of one parent are being taken out run by run, the rows not yet
+    // reached sit `read - write` places further on than the view has been told.
+    int RowOf(const TVirtualNode* node) const {
+        std::size_t row = node->index;
+        if (node->parent == compaction_.parent && row >= compaction_.read) {
+            row -= compaction_.read - compaction_.write;
+        }
+        return static_cast<int>(row);
+    }
+
+    TVirtualNode* ChildAt(const TVirtualNode* parent, int row) const {
+        auto i = static_cast<std::size_t>(row);
+        if (parent == compaction_.parent && i >= compaction_.write) {
+            i += compaction_.read - compaction_.write;
+        }
+        return parent->Child(i);
+    }
+
+    static bool IsLive(const TVirtualNode* node) {
+        for (; node != nullptr; node = node->parent) {
+            if (node->Has(kDeleted)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The rows deleted inside the bracket leave as row removals, one per run of adjacent rows,
+    // so the view keeps its scroll position, focus, selection and expanded rows. Deepest parents
+    // first: a parent's rows are freed with it, so its own list is not looked at afterwards.
+    void RemoveDeletedRows() {
+        std::stable_sort(
+            dirtyParents_.begin(), dirtyParents_.end(),
+            [](const TVirtualNode* a, const TVirtualNode* b) { return Depth(a) > Depth(b); });
+        for (TVirtualNode* parent : dirtyParents_) {
+            parent->Set(kHasDeletedChildren, false);
+            if (IsLive(parent)) {
+                CompactChildren(parent);
+            }
+        }
+        dirtyParents_.clear();
+    }
+
+    // One pass: survivors slide down over the gaps as each run of deleted rows is announced.
+    void CompactChildren(TVirtualNode* parent) {
+        auto& kids = *parent->children;
+        auto& rows = kids.rows;
+        const QModelIndex parentIndex = IndexOf(parent, 0);
+        const bool announced = parent == &root_ || IsAnnounced(parent);
+        const std::size_t committed = kids.committed;
+        compaction_ = {parent, 0, 0};
+        std::size_t& read = compaction_.read;
+        std::size_t& write = compaction_.write;
+        while (read < rows.size()) {
+            if (!rows[read]->Has(kDeleted)) {
+                if (write != read) {
+                    rows[write] = std::move(rows[read]);
+                    rows[write]->index = static_cast<std::uint32_t>(write);
+                }
+                ++write;
+                ++read;
+                continue;
+            }
+            std::size_t end = read + 1;
+            while (end < rows.size() && rows[end]->Has(kDeleted)) {
+                ++end;
+            }
+            // Rows appended inside the bracket were never shown: they go without a word.
+            const std::size_t shown = read < committed ? std::min(end, committed) - read : 0;
+            if (shown > 0) {
+                if (announced) {
+                    beginRemoveRows(parentIndex, static_cast<int>(write),
+                                    static_cast<int>(write + shown - 1));
+                }
+                kids.committed -= static_cast<std::uint32_t>(shown);
+                read += shown;
+                if (announced) {
+                    endRemoveRows();
+                }
+            }
+            read = end;
+        }
+        rows.resize(write);
+        if (rows.capacity() / 2 > rows.size()) {
+            rows.shrink_to_fit();
+        }
+        compaction_ = {};
     }
 
     QVariant CellText(TVirtualNode* node, int column) const {
@@ -643,6 +740,11 @@ private:
     std::vector<TVirtualNode*> pendingParents_;
     std::vector<TVirtualNode*> pendingExpand_;
     std::vector<TVirtualNode*> dirtyParents_;
+    struct Compaction {
+        const TVirtualNode* parent = nullptr;
+        std::size_t read = 0;   // the next row to look at
+        std::size_t write = 0;  // where the next survivor goes
+    } compaction_;
     bool resetting_ = false;
     bool dataDirty_ = false;
 };
@@ -765,7 +867,8 @@ TVirtualStringTree::TVirtualStringTree(QWidget* parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setAllColumnsShowFocus(true);
-    setExpandsOnDoubleClick(true);
+    // The view toggles a row on a double click in its first column only; ours does it in all.
+    setExpandsOnDoubleClick(false);
     QHeaderView* h = header();
     h->setSectionsMovable(true);
     h->setSectionsClickable(true);
@@ -820,7 +923,14 @@ void TVirtualStringTree::EndUpdate() {
         return;
     }
     if (--updateCount_ == 0) {
+        // Rows that stay keep their place on screen: the top one stays at the top.
+        const PVirtualNode top = model_->HasDeletedRows() ? TopNode() : nullptr;
         model_->FlushUpdate();
+        if (const QModelIndex index = model_->IndexOf(top, 0); index.isValid()) {
+            const int x = horizontalScrollBar()->value();
+            scrollTo(index, PositionAtTop);
+            horizontalScrollBar()->setValue(x);
+        }
         viewport()->update();
     }
 }
@@ -830,9 +940,18 @@ PVirtualNode TVirtualStringTree::AddChild(PVirtualNode parent) {
 }
 
 void TVirtualStringTree::DeleteNode(PVirtualNode node) {
-    if (node != nullptr && node != model_->Root()) {
-        model_->Delete(node);
+    if (node == nullptr || node == model_->Root()) {
+        return;
     }
+    // The view would move the focus to a neighbour, and a following "open the focused row"
+    // would act on a row the user never picked.
+    for (PVirtualNode n = FocusedNode(); n != nullptr; n = NodeParent(n)) {
+        if (n == node) {
+            selectionModel()->clearCurrentIndex();
+            break;
+        }
+    }
+    model_->Delete(node);
 }
 
 TFileNodeData& TVirtualStringTree::GetNodeData(PVirtualNode node) {
@@ -1020,11 +1139,52 @@ void TVirtualStringTree::EnsureInitialized(PVirtualNode node) const {
     }
 }
 
+PVirtualNode TVirtualStringTree::TopNode() const {
+    const QHeaderView* h = header();
+    for (int visual = 0; visual < h->count(); ++visual) {
+        const int column = h->logicalIndex(visual);
+        if (h->isSectionHidden(column)) {
+            continue;
+        }
+        // The right end of a cell: the first column's left part is the tree's indentation.
+        const int x = h->sectionViewportPosition(column) + h->sectionSize(column) - 1;
+        if (PVirtualNode node = NodeAt(indexAt(QPoint(x, 0)))) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
 void TVirtualStringTree::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    const QPersistentModelIndex cell(indexAt(at));
     QTreeView::mouseDoubleClickEvent(event);
+    // Left of the first column's cell lie the expand buttons, which toggle on their own click.
+    const QModelIndex first = QModelIndex(cell).siblingAtColumn(0);
+    const bool onButtons =
+        header()->logicalIndexAt(at.x()) == 0 && at.x() < visualRect(first).left();
+    if (event->button() == Qt::LeftButton && first.isValid() && !onButtons &&
+        model_->hasChildren(first)) {
+        setExpanded(first, !isExpanded(first));
+    }
     if (OnDblClick) {
         RunGuarded([this] { OnDblClick(*this); });
     }
+}
+
+void TVirtualStringTree::keyPressEvent(QKeyEvent* event) {
+    // Space toggles the focused row's box whichever of its cells has the focus.
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        const PVirtualNode node = FocusedNode();
+        if (node != nullptr && CheckType(node) == TCheckType::CheckBox) {
+            const bool checked = CheckState(node) == TCheckState::Checked;
+            model_->setData(IndexOf(node, 0), checked ? Qt::Unchecked : Qt::Checked,
+                            Qt::CheckStateRole);
+            event->accept();
+            return;
+        }
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 bool TVirtualStringTree::eventFilter(QObject* watched, QEvent* event) {

@@ -136,6 +136,8 @@ public:
     std::function<void(TVirtualStringTree& sender, PVirtualNode parent, PVirtualNode node)>
         OnInitNode;
     std::function<void(TVirtualStringTree& sender)> OnDblClick;
+    // The user toggled a row's box (mouse or space key); direct writes do not fire it.
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node)> OnChecked;
 
     // ---- rows ----
     void Clear();
@@ -146,7 +148,8 @@ public:
 
     // Appends a row as the last child of `parent`, or as the last top-level row for nullptr.
     PVirtualNode AddChild(PVirtualNode parent);
-    // Removes the row and its children; its later siblings move up.
+    // Removes the row and its children; its later siblings move up. The other rows keep their
+    // place on screen, the focus and the selection; when the focused row goes, none is focused.
     void DeleteNode(PVirtualNode node);
     TFileNodeData& GetNodeData(PVirtualNode node);
 
@@ -183,8 +186,12 @@ public:
     QModelIndex IndexOf(PVirtualNode node, int column = 0) const;
     PVirtualNode NodeAt(const QModelIndex& index) const;
 
+    // The row at the top of the view, or nullptr.
+    PVirtualNode TopNode() const;
+
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -145,22 +145,7 @@ std::string TFACtrl::FormatCellText(TFieldKind kind, const TFileNodeData* data) 
             if (!x) {
                 return {};
             }
-            // "%n": two decimals with the user's separators, thousands included.
-            QLocale locale;
-            locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-            const auto format = [&locale](double value, const char* unit) {
-                return (locale.toString(value, 'f', 2) + QLatin1String(unit)).toStdString();
-            };
-            if (*x < 1024.0) {
-                return format(*x, " B");
-            }
-            if (*x < 1048576.0) {
-                return format(*x / 1024.0, " KB");
-            }
-            if (*x < 1073741824.0) {
-                return format(*x / 1048576.0, " MB");
-            }
-            return format(*x / 1073741824.0, " GB");
+            return SizeText(*x).toStdString();
         }
         case TFieldKind::SizePercentage: {
             std::string percentage = data->Text(kind);
@@ -172,6 +157,25 @@ std::string TFACtrl::FormatCellText(TFieldKind kind, const TFileNodeData* data) 
         default:
             return data->Text(kind);
     }
+}
+
+QString TFACtrl::SizeText(double bytes) {
+    // "%n": two decimals with the user's separators, thousands included.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    const auto format = [&locale](double value, const char* unit) {
+        return locale.toString(value, 'f', 2) + QLatin1String(unit);
+    };
+    if (bytes < 1024.0) {
+        return format(bytes, " B");
+    }
+    if (bytes < 1048576.0) {
+        return format(bytes / 1024.0, " KB");
+    }
+    if (bytes < 1073741824.0) {
+        return format(bytes / 1048576.0, " MB");
+    }
+    return format(bytes / 1073741824.0, " GB");
 }
 
 TFieldKind TFACtrl::ColumnKind(int column) {

@@ -36,6 +36,9 @@ public:
     // What a cell of `kind` shows for `data` (nullptr: no row): sizes in B, KB, MB or GB, every
     // other kind as stored. A size that is not a number shows as an empty text.
     static std::string FormatCellText(TFieldKind kind, const TFileNodeData* data);
+    // A number of bytes as the "File Size" column shows it: two decimals in the user's locale,
+    // in B, KB, MB or GB.
+    static QString SizeText(double bytes);
 
     void TreeGetText(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType type,
                      std::string& cellText);

@@ -88,8 +88,9 @@ private:
 // ".." of its sub-folder when the walk returns to it, so that any depth fits in a few open files.
 class TFolderWalk {
 public:
-    TFolderWalk(TVirtualStringTree& tree, PVirtualNode parentRow, std::string_view ext)
-        : tree_(tree), parentRow_(parentRow), filter_(ext) {}
+    TFolderWalk(TVirtualStringTree& tree, PVirtualNode parentRow, std::string_view ext,
+                const TScanProgress& progress)
+        : tree_(tree), parentRow_(parentRow), filter_(ext), progress_(progress) {}
 
     void Run(std::string_view dir) {
         // The system would read such a path only up to the NUL: another folder altogether.
@@ -116,6 +117,9 @@ public:
             if (!Next(stack_.back(), entry)) {
                 Pop();
                 continue;
+            }
+            if (progress_) {
+                progress_(*stack_.back().folder.get(), listed_);
             }
             try {
                 Handle(entry);
@@ -201,6 +205,7 @@ private:
             data.AssignFile(folder, entry.name, stat->info);
         }
         tree_.SetCheckState(row, TCheckState::Checked);
+        ++listed_;
     }
 
     void Enter(int parentFd, const char* name) {
@@ -276,6 +281,8 @@ private:
     PVirtualNode parentRow_;
     TExtFilter filter_;
     TOwnFiles ownFiles_;
+    const TScanProgress& progress_;
+    std::size_t listed_ = 0;
     std::vector<Frame> stack_;
     std::size_t firstOpen_ = 0;  // the frames below it are closed
 };
@@ -283,11 +290,12 @@ private:
 }  // namespace
 
 void ScanFolderFiles(TVirtualStringTree& tree, std::string_view dir, PVirtualNode parentRow,
-                     std::string_view ext) {
-    TFolderWalk(tree, parentRow, ext).Run(dir);
+                     std::string_view ext, const TScanProgress& progress) {
+    TFolderWalk(tree, parentRow, ext, progress).Run(dir);
 }
 
-void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext) {
+void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext,
+                const TScanProgress& progress) {
     TUpdateBracket bracket(tree);
     try {
         PVirtualNode row = tree.AddChild(nullptr);
@@ -302,7 +310,7 @@ void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::stri
             if (dir.back() != '/') {
                 dir.push_back('/');
             }
-            ScanFolderFiles(tree, dir, row, ext);
+            ScanFolderFiles(tree, dir, row, ext, progress);
         }
         tree.SetExpanded(row, true);
     } catch (const std::exception&) {

@@ -58,19 +58,43 @@ TEST_F(AboutTest, EveryShowingIsANewBoxWithTheVersionLine) {
     EXPECT_TRUE(boxes[1].isNull());
 }
 
-TEST_F(AboutTest, OnlyTheAddressLabelsReactToClicks) {
+TEST_F(AboutTest, OnlyAClickOnAnAddressLabelActsAndEscapeDoesNotClose) {
     TFMAbout about(nullptr);
     about.show();
     QTest::mouseClick(about.Label4, Qt::LeftButton);
     QTest::mouseClick(about.Label6, Qt::LeftButton);
     QTest::mouseClick(about.Label1, Qt::LeftButton);
     EXPECT_TRUE(opened_.empty());
-    QTest::mouseClick(about.Label5, Qt::LeftButton);
-    QTest::mouseClick(about.Label7, Qt::LeftButton);
-    ASSERT_EQ(opened_.size(), 2u);
-    EXPECT_EQ(opened_[0].scheme(), "https");
-    EXPECT_EQ(opened_[1].scheme(), "mailto");
     EXPECT_EQ(about.Label5->cursor().shape(), Qt::PointingHandCursor);
+
+    // The label that took the press also gets the release, wherever the mouse went meanwhile.
+    struct Case {
+        QLabel* link;
+        QPoint release;  // in the link's coordinates
+        const char* scheme;
+    };
+    const std::vector<Case> cases = {
+        {about.Label5, {5, 5}, "https"},
+        {about.Label7, {5, 5}, "mailto"},
+        {about.Label5, {5, 40}, nullptr},
+        {about.Label7, {-20, 5}, nullptr},
+    };
+    for (const Case& c : cases) {
+        opened_.clear();
+        QTest::mousePress(c.link, Qt::LeftButton, {}, {5, 5});
+        QTest::mouseRelease(c.link, Qt::LeftButton, {}, c.release);
+        if (c.scheme != nullptr) {
+            ASSERT_EQ(opened_.size(), 1u);
+            EXPECT_EQ(opened_[0].scheme(), c.scheme);
+        } else {
+            EXPECT_TRUE(opened_.empty()) << c.release.x() << "," << c.release.y();
+        }
+    }
+
+    QTest::keyClick(&about, Qt::Key_Escape);
+    EXPECT_TRUE(about.isVisible());
+    about.close();
+    EXPECT_FALSE(about.isVisible());
 }
 
 TEST_F(AboutTest, HelpOpensTheHomePage) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QTest>
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -418,6 +420,55 @@ TEST_F(DeleteTest, FailureMessageNamesTheFirstFewAndCountsThemAll) {
     EXPECT_TRUE(text.startsWith("8 files could not be deleted:")) << text.toStdString();
     EXPECT_EQ(text.count(QString::fromStdString(data_.Path() + "/f")), 5);
     EXPECT_TRUE(text.endsWith("and 3 more.")) << text.toStdString();
+}
+
+// The first status panel follows every change of the rows and their boxes; the question says
+// what the answer will delete.
+TEST_F(DeleteTest, StatusBarAndQuestionTellWhatIsListedCheckedAndFreed) {
+    WriteFile(data_ / "a/1.tmp", std::string(1000, 'x'));
+    WriteFile(data_ / "a/2.tmp", std::string(2000, 'x'));
+    WriteFile(data_ / "b/3.tmp", std::string(3000, 'x'));
+    WriteFile(data_ / "b/keep.tmp", std::string(24, 'x'));
+    test::WriteFile(program_ / "PurgalaConfig.xml",
+                    test::ConfigWithFolders("<folder name=\"a\" fullpath=\"" + data_ / "a" +
+                                            "\" ext=\"tmp\"/><folder name=\"b\" fullpath=\"" +
+                                            data_ / "b" + "\" ext=\"tmp\"/>"));
+    ResetConfigForTesting();
+    const auto status = [this] { return window_.SBPanel0->text(); };
+    const auto rowOf = [this](const std::string& path) {
+        for (PVirtualNode n = Tree().GetFirst(); n != nullptr; n = Tree().GetNext(n)) {
+            if (Tree().GetNodeData(n).FullPath() == path) {
+                return n;
+            }
+        }
+        return PVirtualNode{};
+    };
+
+    window_.btnOpenFileClick();
+    EXPECT_EQ(status(), "4 files (5.88 KB) listed, 4 (5.88 KB) checked");
+    Tree().SetFocusedNode(rowOf(data_ / "b/keep.tmp"));
+    QTest::keyClick(window_.VT, Qt::Key_Space);
+    EXPECT_EQ(status(), "4 files (5.88 KB) listed, 3 (5.86 KB) checked");
+    QTest::mouseClick(window_.cbCheckAll, Qt::LeftButton);
+    EXPECT_EQ(status(), "4 files (5.88 KB) listed, 0 (0.00 B) checked");
+    QTest::mouseClick(window_.cbCheckAll, Qt::LeftButton);
+    EXPECT_EQ(status(), "4 files (5.88 KB) listed, 4 (5.88 KB) checked");
+    Tree().model()->setData(Tree().IndexOf(rowOf(data_ / "b/keep.tmp")), Qt::Unchecked,
+                            Qt::CheckStateRole);
+    EXPECT_EQ(status(), "4 files (5.88 KB) listed, 3 (5.86 KB) checked");
+
+    WriteFile(data_ / "b/3.tmp.new");
+    fs::rename(data_ / "b/3.tmp.new", data_ / "b/3.tmp");  // no longer the listed file
+    Delete(QMessageBox::Yes);
+    ASSERT_EQ(messages_.size(), 2u);  // the question and the failure
+    EXPECT_EQ(messages_[0].informativeText, "3 files checked in 2 folders, 5.86 KB in all.");
+    EXPECT_EQ(status(),
+              "2 files deleted, 2.93 KB freed; 2 files (2.95 KB) listed, 1 (2.93 KB) checked");
+
+    CheckAll(false);
+    Delete(QMessageBox::No);
+    EXPECT_EQ(messages_[0].informativeText, "No file is checked.");
+    EXPECT_EQ(status(), "2 files (2.95 KB) listed, 0 (0.00 B) checked");
 }
 
 }  // namespace

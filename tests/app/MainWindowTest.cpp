@@ -6,13 +6,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "app/Progress.h"
 #include "app/UAbout.h"
 #include "config/Config.h"
 #include "config/uAddFolder.h"
@@ -328,6 +332,65 @@ TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) 
         EXPECT_EQ(window.cbCheckAll->palette().color(QPalette::Window), QColor(239, 243, 255));
         EXPECT_EQ(settings.VT->palette().color(QPalette::Base), QColor(0xEF, 0xF3, 0xFF));
     }
+}
+
+// A long command shows how far it has come; what the user does meanwhile waits until it ends,
+// and a close that arrives meanwhile does no harm.
+TEST_F(MainWindowTest, LongWorkShowsProgressWhileClicksWaitAndACloseIsHarmless) {
+    for (int i = 0; i < 200; ++i) {
+        WriteFile(data_ / ("big/" + std::to_string(i) + ".tmp"));
+    }
+    WriteConfig(ConfigWithFolders(FolderElement(data_ / "big", "tmp")));
+    TFMMain window;
+    window.show();
+    int questions = 0;
+    SetMessageHook([&](const TMessageRequest&) {
+        ++questions;
+        return QMessageBox::Yes;
+    });
+    QStringList shown;
+    int reads = 0;
+    auto now = TProgressReporter::Clock::now();
+    const auto oldClock = SetProgressClock([&] {
+        shown << window.SBPanel0->text();
+        if (++reads == 2) {
+            for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                QCoreApplication::postEvent(
+                    window.btnOpenFolder,
+                    new QMouseEvent(
+                        type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                        Qt::NoModifier));
+            }
+        }
+        if (reads == 5) {
+            window.close();  // the rest runs to its end on a hidden window
+        }
+        return now += std::chrono::milliseconds(100);
+    });
+
+    window.btnOpenFileClick();
+    EXPECT_EQ(questions, 0);  // the click on "&Delete" has not been handled
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.VT->TotalCount(), 201u);
+    const QString scanning = "Scanning " + QString::fromStdString(data_ / "big/") + ": ";
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
+        return text.startsWith(scanning) && text.endsWith(" files found so far");
+    })) << shown.join('|').toStdString();
+    EXPECT_EQ(window.SBPanel0->text(), "200 files (0.00 B) listed, 200 (0.00 B) checked");
+    QCoreApplication::removePostedEvents(window.btnOpenFolder);
+
+    shown.clear();
+    reads = 0;
+    window.btnOpenFolderClick();
+    SetProgressClock(oldClock);
+    SetMessageHook({});
+    EXPECT_EQ(questions, 1);
+    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
+        return text.startsWith("Deleting in ");
+    })) << shown.join('|').toStdString();
+    EXPECT_EQ(window.SBPanel0->text(),
+              "200 files deleted, 0.00 B freed; 0 files (0.00 B) listed, 0 (0.00 B) checked");
 }
 
 }  // namespace

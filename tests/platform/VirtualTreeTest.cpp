@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QItemSelectionModel>
 #include <QSignalSpy>
+#include <QTest>
 #include <string>
 #include <vector>
 
@@ -209,6 +211,36 @@ TEST_F(VirtualTreeTest, ModelStaysConsistentThroughEveryChange) {
     Fill(2, 3);
     tree_.DeleteNode(tree_.GetNext(tree_.GetFirst()));
     tree_.EndUpdate();
+    // Runs of rows at the start, in the middle and at the end of a folder, a whole folder with
+    // rows of its own marked too, and rows appended and deleted within one bracket.
+    const PVirtualNode f1 = tree_.GetNextSibling(tree_.GetFirst());
+    tree_.SetExpanded(f1, true);
+    Fill(1, 12);
+    PVirtualNode big = f1;
+    while (tree_.GetNextSibling(big) != nullptr) {
+        big = tree_.GetNextSibling(big);
+    }
+    tree_.SetExpanded(big, true);
+    QSignalSpy reset(tree_.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy removed(tree_.model(), &QAbstractItemModel::rowsRemoved);
+    tree_.BeginUpdate();
+    const PVirtualNode added = Add(big, "new");
+    int i = 0;
+    for (PVirtualNode n = tree_.GetFirstChild(big); n != nullptr; n = tree_.GetNextSibling(n)) {
+        if (i == 0 || i == 1 || i == 5 || i == 7 || i == 8 || i == 11) {
+            tree_.DeleteNode(n);
+        }
+        ++i;
+    }
+    tree_.DeleteNode(added);
+    tree_.DeleteNode(tree_.GetFirstChild(f1));
+    tree_.DeleteNode(f1);
+    tree_.EndUpdate();
+    EXPECT_EQ(reset.count(), 0);
+    EXPECT_EQ(removed.count(), 5);  // four runs in one folder, and the folder
+    EXPECT_EQ(tree_.model()->rowCount(tree_.IndexOf(big)), 6);
+    EXPECT_EQ(Name(tree_.GetFirstChild(big)), "f0/2");
+    EXPECT_EQ(Backward(), Forward());
     tree_.DeleteNode(tree_.GetFirst());
     tree_.DeleteNode(tree_.GetLast());
     tree_.SetExpanded(tree_.GetFirst(), true);
@@ -219,6 +251,83 @@ TEST_F(VirtualTreeTest, ModelStaysConsistentThroughEveryChange) {
     tree_.Clear();
     Fill(1, 1);
     EXPECT_EQ(tree_.TotalCount(), 2u);
+}
+
+// The view is told of each run of deleted rows, not reset: what the user looked at stays put.
+TEST_F(VirtualTreeTest, DeletingRowsKeepsFocusSelectionAndTopRowWhereTheyAre) {
+    tree_.Header().Columns().Add().SetWidth(200);
+    tree_.resize(240, 200);
+    tree_.show();
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> runs;  // first and last row deleted
+        bool focusStays;
+    };
+    const std::vector<Case> cases = {
+        {"above the top row", {{10, 19}}, true},
+        {"between the top and the focused row", {{103, 106}}, true},
+        {"the focused row", {{110, 110}}, false},
+        {"the focused row and its neighbours", {{108, 112}}, false},
+        {"below the focused row", {{111, 150}}, true},
+        {"scattered on every side", {{0, 0}, {50, 60}, {101, 101}, {109, 109}, {299, 299}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tree_.Clear();
+        Fill(1, 300);
+        const PVirtualNode folder = tree_.GetFirst();
+        tree_.SetExpanded(folder, true);
+        std::vector<PVirtualNode> rows;
+        for (PVirtualNode n = tree_.GetFirstChild(folder); n; n = tree_.GetNextSibling(n)) {
+            rows.push_back(n);
+        }
+        tree_.scrollTo(tree_.IndexOf(rows[100]), QAbstractItemView::PositionAtTop);
+        tree_.SetFocusedNode(rows[110]);
+        ASSERT_EQ(tree_.TopNode(), rows[100]);
+        ASSERT_TRUE(tree_.selectionModel()->isRowSelected(110, tree_.IndexOf(folder)));
+
+        QSignalSpy reset(tree_.model(), &QAbstractItemModel::modelReset);
+        tree_.BeginUpdate();
+        for (const auto& [first, last] : c.runs) {
+            for (int i = last; i >= first; --i) {
+                tree_.DeleteNode(rows[static_cast<std::size_t>(i)]);
+            }
+        }
+        tree_.EndUpdate();
+
+        EXPECT_EQ(reset.count(), 0);
+        EXPECT_EQ(tree_.TopNode(), rows[100]);
+        const QModelIndexList selected = tree_.selectionModel()->selectedRows();
+        if (c.focusStays) {
+            EXPECT_EQ(tree_.FocusedNode(), rows[110]);
+            ASSERT_EQ(selected.size(), 1);
+            EXPECT_EQ(tree_.NodeAt(selected[0]), rows[110]);
+        } else {
+            EXPECT_EQ(tree_.FocusedNode(), nullptr);
+            EXPECT_TRUE(selected.isEmpty());
+        }
+    }
+}
+
+TEST_F(VirtualTreeTest, DoubleClickInAnyColumnTogglesTheRowAndFiresOnce) {
+    for (int i = 0; i < 3; ++i) {
+        tree_.Header().Columns().Add().SetWidth(80);
+    }
+    tree_.resize(300, 200);
+    tree_.show();
+    Fill(2, 2);
+    const PVirtualNode folder = tree_.GetFirst();
+    int doubleClicks = 0;
+    tree_.OnDblClick = [&](TVirtualStringTree&) { ++doubleClicks; };
+    for (int column = 0; column < 3; ++column) {
+        SCOPED_TRACE(column);
+        const bool wasExpanded = tree_.Expanded(folder);
+        const QPoint at = tree_.visualRect(tree_.IndexOf(folder, column)).center();
+        QTest::mouseDClick(tree_.viewport(), Qt::LeftButton, {}, at);
+        EXPECT_EQ(tree_.Expanded(folder), !wasExpanded);
+        EXPECT_EQ(tree_.isExpanded(tree_.IndexOf(folder)), !wasExpanded);
+        EXPECT_EQ(doubleClicks, column + 1);
+    }
 }
 
 }  // namespace
