@@ -214,8 +214,10 @@ void RunQuiet(const std::vector<std::string>& argv, const std::vector<std::strin
 
 std::size_t HeapInUse() {
     // Large blocks (a million-entry vector of rows) are mapped on their own and counted apart.
+    // Rows live in slabs that are kept for reuse: count the rows, not the slabs.
     const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
+    const TRowPoolUsage rows = RowPoolUsage();
+    return info.uordblks + info.hblkhd - rows.reserved + rows.inUse;
 }
 
 }  // namespace purgala::bench

@@ -33,6 +33,14 @@ inline constexpr int kNoColumn = -1;
 class TVirtualStringTree;
 class TVTModel;
 
+// What the rows of every tree take from the heap: bytes of live rows, and bytes held for rows
+// (live or free for reuse). For measurements; both are zero where rows take the general heap.
+struct TRowPoolUsage {
+    std::size_t inUse = 0;
+    std::size_t reserved = 0;
+};
+TRowPoolUsage RowPoolUsage();
+
 // The rows of one set of siblings by position, as a sort sees them, without a list of their own:
 // a million rows are sorted at once.
 class TSiblingRows {
