@@ -121,6 +121,7 @@ void TFMMain::btnOpenFolderClick() {
     if (ShowMessage(question) == QMessageBox::No) {
         return;
     }
+    RedrawAfterQuestion();
 
     TFailures failures;
     TFileTotals freed;

@@ -1,5 +1,6 @@
 #include "app/Progress.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <utility>
 
@@ -32,6 +33,10 @@ void TProgressReporter::Show(const QString& text) {
     }
     panel_->setText(text);
     panel_->repaint();
+}
+
+void RedrawAfterQuestion() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 100);
 }
 
 }  // namespace purgala

@@ -46,6 +46,11 @@ private:
     unsigned steps_ = 0;
 };
 
+// The box of a question that was just answered stays drawn on the window until the window
+// system's news of its closing is handled, and the long work that follows handles no events.
+// Lets that news, and nothing the user sends, through before the work starts.
+void RedrawAfterQuestion();
+
 // Replaces the clock the reporters read; an empty one restores the real clock. Returns the old.
 using ProgressClock = std::function<TProgressReporter::Clock::time_point()>;
 ProgressClock SetProgressClock(ProgressClock clock);
