@@ -42,6 +42,12 @@ XML
 
 openbox >/dev/null 2>&1 &
 wm=$!
+# A window mapped while the window manager is still taking over the display can stay unmapped:
+# start the program once the manager has announced itself on the root window.
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
 ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}" "$work/prog/purgala" &
 app=$!
 
