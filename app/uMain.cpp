@@ -293,6 +293,7 @@ void TFMMain::btnOpenFileClick() {
     const auto folders = GetConfig().GetRoot()->GetFolders();
     const int count = folders->GetCount();
     TProgressReporter progress(*SBPanel0);
+    PVirtualNode lastFolder = nullptr;
     for (int i = 0; i < count; ++i) {
         const auto folder = folders->GetFolder(i);
         const std::string ext = EncodeFileName(folder->GetExt());
@@ -305,11 +306,10 @@ void TFMMain::btnOpenFileClick() {
             });
         });
         if (VT->RootNodeCount() > rowsBefore) {
-            PVirtualNode folderRow = VT->GetFirstChild(nullptr);
-            while (PVirtualNode next = VT->GetNextSibling(folderRow)) {
-                folderRow = next;
-            }
-            CountFolder(folderRow);
+            // The new folder row follows the one before: no walk from the top for each folder.
+            lastFolder =
+                lastFolder != nullptr ? VT->GetNextSibling(lastFolder) : VT->GetFirstChild(nullptr);
+            CountFolder(lastFolder);
         }
     }
     hasTotals_ = VT->RootNodeCount() > 0;

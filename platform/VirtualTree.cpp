@@ -1144,6 +1144,11 @@ unsigned TVirtualStringTree::ChildCount(PVirtualNode parent) const {
         return 0;
     }
     const auto& rows = p->children->rows;
+    // Only rows deleted inside an open bracket still stand in the list; a count costs a walk
+    // only then, so that appending folder after folder stays linear.
+    if (!p->Has(kHasDeletedChildren)) {
+        return static_cast<unsigned>(rows.size());
+    }
     return static_cast<unsigned>(
         std::count_if(rows.begin(), rows.end(), [](const auto& n) { return !n->Has(kDeleted); }));
 }
