@@ -8,6 +8,7 @@
 #include "app/Progress.h"
 #include "app/uMain.h"
 #include "platform/Dialogs.h"
+#include "platform/FileNames.h"
 #include "scan/FACtrl.h"
 #include "util/DeleteDiskFile.h"
 #include "util/FileUtils.h"

@@ -22,6 +22,7 @@
 #include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "platform/Failures.h"
+#include "platform/FileNames.h"
 #include "platform/SpeedButton.h"
 #include "scan/FACtrl.h"
 #include "scan/Scanner.h"

@@ -14,8 +14,9 @@
 #include <initializer_list>
 
 #include "config/ConfigLocation.h"
-#include "platform/DirReader.h"
-#include "util/Errors.h"
+#include "platform/Errors.h"
+#include "platform/FileNames.h"
+#include "platform/UniqueFd.h"
 #include "util/FileUtils.h"
 
 namespace purgala {

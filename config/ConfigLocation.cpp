@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "util/Errors.h"
+#include "platform/Errors.h"
+#include "platform/FileNames.h"
 #include "util/FileUtils.h"
 
 namespace purgala {

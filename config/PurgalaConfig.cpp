@@ -13,8 +13,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/DirReader.h"
-#include "util/Errors.h"
+#include "platform/UniqueFd.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 

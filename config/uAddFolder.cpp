@@ -30,7 +30,7 @@
 #include "platform/Colors.h"
 #include "platform/Dialogs.h"
 #include "platform/Failures.h"
-#include "util/Errors.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 

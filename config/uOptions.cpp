@@ -17,8 +17,9 @@
 #include "config/uAddFolder.h"
 #include "platform/Colors.h"
 #include "platform/Dialogs.h"
+#include "platform/Errors.h"
 #include "platform/Failures.h"
-#include "util/Errors.h"
+#include "platform/FileNames.h"
 #include "util/FileUtils.h"
 #include "util/ShellActions.h"
 

@@ -11,20 +11,6 @@
 
 namespace purgala {
 
-TUniqueFd& TUniqueFd::operator=(TUniqueFd&& other) noexcept {
-    if (this != &other) {
-        TUniqueFd old(std::exchange(fd_, other.Release()));
-    }
-    return *this;
-}
-
-TUniqueFd::~TUniqueFd() {
-    if (fd_ >= 0) {
-        // Nothing was written through a folder descriptor, so a failing close loses nothing.
-        ::close(fd_);
-    }
-}
-
 TUniqueFd OpenFolder(const char* path) {
     return TUniqueFd(::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }

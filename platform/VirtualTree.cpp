@@ -12,10 +12,10 @@
 #include <exception>
 
 #include "platform/Colors.h"
+#include "platform/Errors.h"
 #include "platform/Failures.h"
+#include "platform/FileNames.h"
 #include "platform/IconList.h"
-#include "util/Errors.h"
-#include "util/FileUtils.h"
 
 namespace purgala {
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "platform/FileNames.h"
 #include "platform/IconList.h"
 #include "scan/RowCompare.h"
 #include "util/FileUtils.h"

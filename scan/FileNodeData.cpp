@@ -6,62 +6,19 @@
 #include <new>
 #include <utility>
 
+#include "util/FileTime.h"
 #include "util/FileUtils.h"
 
 namespace purgala {
 
 namespace {
 
-constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
-constexpr std::int64_t kUnknownNanos = std::numeric_limits<std::int64_t>::min();
-
 bool IsTimeKind(TFieldKind kind) {
     return kind == TFieldKind::CreateTime || kind == TFieldKind::AccessTime ||
            kind == TFieldKind::WriteTime;
 }
 
-// 64 bits of nanoseconds reach from 1678 to 2262; a time beyond that is kept at the nearest end.
-std::int64_t NanosOf(TFileTime t) {
-    if (!t.Known()) {
-        return kUnknownNanos;
-    }
-    constexpr std::int64_t kMaxSeconds = std::numeric_limits<std::int64_t>::max() / kNanosPerSecond;
-    if (t.seconds >= kMaxSeconds) {
-        return std::numeric_limits<std::int64_t>::max();
-    }
-    if (t.seconds <= -kMaxSeconds) {
-        return kUnknownNanos + 1;
-    }
-    return t.seconds * kNanosPerSecond + t.nanoseconds;
-}
-
-TFileTime TimeOfNanos(std::int64_t nanos) {
-    if (nanos == kUnknownNanos) {
-        return {};
-    }
-    std::int64_t seconds = nanos / kNanosPerSecond;
-    std::int64_t rest = nanos % kNanosPerSecond;
-    if (rest < 0) {
-        --seconds;
-        rest += kNanosPerSecond;
-    }
-    return {seconds, static_cast<std::int32_t>(rest)};
-}
-
 }  // namespace
-
-TFileStamp StampOf(const TFileEntryInfo& info) {
-    const bool birthKnown = info.createTime.Known();
-    std::int64_t bornOrChanged = NanosOf(info.createTime);
-    if (!birthKnown) {
-        // Wrapping arithmetic on purpose: only equality of the result counts.
-        bornOrChanged =
-            static_cast<std::int64_t>(static_cast<std::uint64_t>(NanosOf(info.changeTime)) ^
-                                      (info.handle * 0x9E3779B97F4A7C15ull));
-    }
-    return {
-        {info.device, info.inode}, info.size, NanosOf(info.writeTime), bornOrChanged, birthKnown};
-}
 
 // ---- folders ------------------------------------------------------------------------------------
 

@@ -7,51 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileFacts.h"
 #include "scan/FieldKind.h"
-#include "util/FileTime.h"
 
 namespace purgala {
 
 // The two values of a result row's FileType.
 inline constexpr std::string_view kFolderType = "folder";
 inline constexpr std::string_view kFileType = "file";
-
-// Device and inode: which file it is on this machine.
-struct TFileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    friend auto operator<=>(const TFileIdentity&, const TFileIdentity&) = default;
-};
-
-// What the scanner learns about one directory entry.
-struct TFileEntryInfo {
-    std::int64_t size = 0;
-    TFileTime createTime;  // birth time, unknown where the file system records none
-    TFileTime accessTime;
-    TFileTime writeTime;
-    // Where there is no birth time, what tells a file from an earlier one on the same inode:
-    // the status-change time and a digest of the file's handle (zero when there is none).
-    TFileTime changeTime;
-    std::uint64_t handle = 0;
-    std::uint64_t device = 0;  // with `inode`, the identity of the file that was listed
-    std::uint64_t inode = 0;
-};
-
-// What tells the file the user reviewed from anything found at its path later: the same inode
-// on the same device may be a new file, and the same file may have been rewritten.
-struct TFileStamp {
-    TFileIdentity identity;
-    std::int64_t size = 0;
-    std::int64_t writeTime = 0;  // nanoseconds since the epoch
-    // The birth time where the file system records one, otherwise the status-change time mixed
-    // with the handle's digest: compared, never shown.
-    std::int64_t bornOrChanged = 0;
-    bool birthKnown = false;
-    friend bool operator==(const TFileStamp&, const TFileStamp&) = default;
-};
-
-// The stamp of `info` as a row keeps it: times as 64-bit nanosecond counts.
-TFileStamp StampOf(const TFileEntryInfo& info);
 
 class TScanFolder;
 

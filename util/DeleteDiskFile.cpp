@@ -11,6 +11,8 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/DirReader.h"
+
 namespace purgala {
 
 namespace {

@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/DirReader.h"
-#include "util/FileTime.h"
+#include "platform/FileFacts.h"
+#include "platform/UniqueFd.h"
 
 namespace purgala {
 

@@ -5,23 +5,12 @@
 #include <QString>
 #include <QTime>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string>
 
+#include "platform/FileFacts.h"
+
 namespace purgala {
-
-// Seconds since the Unix epoch (UTC) and the nanoseconds into that second. The texts never show
-// fractions of a second; the nanoseconds tell a file rewritten within the same second from the
-// one that was listed. A file system that records no birth time gives an unknown time.
-struct TFileTime {
-    static constexpr std::int64_t kUnknown = std::numeric_limits<std::int64_t>::min();
-    std::int64_t seconds = kUnknown;
-    std::int32_t nanoseconds = 0;
-
-    bool Known() const { return seconds != kUnknown; }
-    friend bool operator==(TFileTime, TFileTime) = default;
-};
 
 // The local date and time of `t` in the user's locale (QLocale()): the short date, then, unless
 // it is exactly midnight, a blank and the time with seconds. Local time uses the offset in force

@@ -7,15 +7,9 @@
 #include <QFile>
 #include <QStorageInfo>
 
+#include "platform/FileNames.h"
+
 namespace purgala {
-
-QString DecodeFileName(std::string_view bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-std::string EncodeFileName(const QString& text) {
-    return QFile::encodeName(text).toStdString();
-}
 
 std::string FileExtOf(std::string_view path) {
     const std::size_t last = path.find_last_of("./");

@@ -8,12 +8,6 @@
 
 namespace purgala {
 
-// File-system bytes as text for the user and for Qt's own calls; bytes that do not decode show as
-// replacement characters, so the text must never name a file for a file operation.
-QString DecodeFileName(std::string_view bytes);
-// Text as file-system bytes.
-std::string EncodeFileName(const QString& text);
-
 // The extension of the last path component, without its dot; empty when that component has none.
 std::string FileExtOf(std::string_view path);
 

@@ -18,7 +18,7 @@
 
 #include "platform/Dialogs.h"
 #include "tests/TestSupport.h"
-#include "util/Errors.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 namespace {

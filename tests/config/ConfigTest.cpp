@@ -10,7 +10,7 @@
 
 #include "config/Config.h"
 #include "tests/TestSupport.h"
-#include "util/Errors.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "config/PurgalaConfig.h"
 #include "tests/TestSupport.h"
-#include "util/Errors.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "util/Errors.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 namespace {

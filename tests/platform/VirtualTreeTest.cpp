@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "util/Errors.h"
+#include "platform/Errors.h"
 
 namespace purgala {
 namespace {

@@ -19,7 +19,7 @@
 #include "config/Config.h"
 #include "platform/IconList.h"
 #include "tests/TestSupport.h"
-#include "util/Errors.h"
+#include "platform/Errors.h"
 #include "util/FileTime.h"
 
 namespace purgala {

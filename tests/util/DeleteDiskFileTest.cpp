@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/DirReader.h"
 #include "tests/TestSupport.h"
 
 namespace purgala {
