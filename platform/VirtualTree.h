@@ -13,103 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/TreeHeader.h"
+#include "platform/TreeTypes.h"
 #include "scan/FileNodeData.h"
 
 namespace purgala {
 
-struct TVirtualNode;
-using PVirtualNode = TVirtualNode*;
-
-enum class TCheckType : std::uint8_t { None, CheckBox };
-// CheckedPressed is the moment a box is held down by the mouse; nothing in the program sets it.
-enum class TCheckState : std::uint8_t { Unchecked, Checked, CheckedPressed, Mixed };
-enum class TSortDirection : std::uint8_t { Ascending, Descending };
-enum class TImageKind : std::uint8_t { Normal, Selected, State, Overlay };
-enum class TVSTTextType : std::uint8_t { Normal, Static };
-enum class TAlignment : std::uint8_t { Left, Right, Center };
-
-inline constexpr int kNoColumn = -1;
-
-class TVirtualStringTree;
 class TVTModel;
-
-// What the rows of every tree take from the heap: bytes of live rows, and bytes held for rows
-// (live or free for reuse). For measurements; both are zero where rows take the general heap.
-struct TRowPoolUsage {
-    std::size_t inUse = 0;
-    std::size_t reserved = 0;
-};
-TRowPoolUsage RowPoolUsage();
-
-// The rows of one set of siblings by position, as a sort sees them, without a list of their own:
-// a million rows are sorted at once.
-class TSiblingRows {
-public:
-    std::size_t size() const;
-    PVirtualNode operator[](std::size_t i) const;
-
-private:
-    friend class TVTModel;
-    explicit TSiblingRows(const TVirtualNode* parent) : parent_(parent) {}
-    const TVirtualNode* parent_;
-};
-
-// One column of the header, by its creation index.
-class TVirtualTreeColumn {
-public:
-    QString Text() const;
-    void SetText(const QString& text);
-    int Width() const;
-    void SetWidth(int width);
-    QColor Color() const;
-    void SetColor(const QColor& color);
-    TAlignment Alignment() const;
-    void SetAlignment(TAlignment alignment);
-    int Position() const;  // display position
-    void SetPosition(int position);
-    bool Visible() const;
-    void SetVisible(bool visible);
-    int Index() const { return index_; }
-
-private:
-    friend class TVirtualTreeColumns;
-    TVirtualTreeColumn(TVirtualStringTree& tree, int index) : tree_(&tree), index_(index) {}
-    TVirtualStringTree* tree_;
-    int index_;
-};
-
-class TVirtualTreeColumns {
-public:
-    explicit TVirtualTreeColumns(TVirtualStringTree& tree) : tree_(tree) {}
-    void Clear();  // also resets the header's sort column to none
-    void BeginUpdate();
-    void EndUpdate();
-    TVirtualTreeColumn Add();
-    int Count() const;
-    TVirtualTreeColumn Items(int index);  // throws ListIndexError outside 0..Count()-1
-
-private:
-    TVirtualStringTree& tree_;
-};
-
-class TVTHeader {
-public:
-    explicit TVTHeader(TVirtualStringTree& tree) : tree_(tree), columns_(tree) {}
-    TVirtualTreeColumns& Columns() { return columns_; }
-    int SortColumn() const { return sortColumn_; }
-    void SetSortColumn(int column);
-    TSortDirection SortDirection() const { return sortDirection_; }
-    void SetSortDirection(TSortDirection direction);
-
-private:
-    friend class TVirtualTreeColumns;
-    friend class TVirtualStringTree;
-    void ShowSortGlyph();
-    TVirtualStringTree& tree_;
-    TVirtualTreeColumns columns_;
-    int sortColumn_ = kNoColumn;
-    TSortDirection sortDirection_ = TSortDirection::Ascending;
-};
 
 class TVirtualStringTree : public QTreeView {
     Q_OBJECT

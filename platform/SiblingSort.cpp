@@ -1,0 +1,93 @@
+#include "platform/SiblingSort.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/TreeRows.h"
+
+namespace purgala {
+
+namespace {
+
+// Top-down merge sort of positions. Taking the second run's row first only on a strict answer
+// keeps rows that compare equal in their order when ascending and reverses them when descending.
+// Only the first run of a merge is set aside, so the spare room is half the positions.
+class SiblingSorter {
+public:
+    SiblingSorter(const std::function<int(std::size_t, std::size_t)>& compare, bool ascending)
+        : compare_(compare), ascending_(ascending) {}
+
+    std::vector<std::uint32_t> Sort(std::size_t count) {
+        std::vector<std::uint32_t> order(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            order[i] = static_cast<std::uint32_t>(i);
+        }
+        buffer_.resize((count + 1) / 2);
+        SortRange(order, 0, count);
+        return order;
+    }
+
+private:
+    void SortRange(std::vector<std::uint32_t>& order, std::size_t lo, std::size_t hi) {
+        if (hi - lo < 2) {
+            return;
+        }
+        const std::size_t mid = lo + (hi - lo) / 2;
+        SortRange(order, lo, mid);
+        SortRange(order, mid, hi);
+        const auto at = [](auto& v, std::size_t i) {
+            return v.begin() + static_cast<std::ptrdiff_t>(i);
+        };
+        std::copy(at(order, lo), at(order, mid), buffer_.begin());
+        std::size_t i = 0;
+        const std::size_t firstEnd = mid - lo;
+        std::size_t j = mid;
+        std::size_t out = lo;
+        while (i < firstEnd && j < hi) {
+            const int result = compare_(buffer_[i], order[j]);
+            const bool secondFirst = ascending_ ? result > 0 : result < 0;
+            order[out++] = secondFirst ? order[j++] : buffer_[i++];
+        }
+        while (i < firstEnd) {
+            order[out++] = buffer_[i++];
+        }
+        // What is left of the second run is in place already.
+    }
+
+    const std::function<int(std::size_t, std::size_t)>& compare_;
+    bool ascending_;
+    std::vector<std::uint32_t> buffer_;
+};
+
+}  // namespace
+
+void SortSiblings(TVirtualNode* parent, std::function<int(std::size_t, std::size_t)> compare,
+                  bool ascending) {
+    auto& rows = parent->children->rows;
+    std::vector<std::uint32_t> order = SiblingSorter(compare, ascending).Sort(rows.size());
+    compare = nullptr;  // the keys go before the rows are put in order
+    // In place, one cycle of the permutation after the other: row i becomes the row at
+    // order[i]. A million owners are not copied into a second list.
+    constexpr std::uint32_t kPlaced = 0x80000000u;
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if ((order[start] & kPlaced) != 0) {
+            continue;
+        }
+        std::unique_ptr<TVirtualNode> first = std::move(rows[start]);
+        for (std::size_t i = start;;) {
+            const std::size_t from = order[i];
+            order[i] |= kPlaced;
+            if (from == start) {
+                rows[i] = std::move(first);
+                break;
+            }
+            rows[i] = std::move(rows[from]);
+            i = from;
+        }
+    }
+    Renumber(parent);
+}
+
+}  // namespace purgala
