@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <future>
 
 #include "app/Progress.h"
 #include "app/UAbout.h"
@@ -23,6 +24,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Failures.h"
 #include "platform/FileNames.h"
+#include "platform/OpenFiles.h"
 #include "platform/SpeedButton.h"
 #include "scan/FACtrl.h"
 #include "scan/Scanner.h"
@@ -226,6 +228,9 @@ void TFMMain::ShowTotals(const QString& lead) {
         }
         text += tr("%1 listed, %2 checked")
                     .arg(TotalsText(listed_), TotalsText(checked_, /*withWord=*/false));
+        if (kept_.count > 0) {
+            text += tr(", %1 left unchecked as recent or in use").arg(CountText(kept_.count));
+        }
     }
     SBPanel0->setText(text);
     SBPanel0->setToolTip(text);
@@ -238,6 +243,8 @@ void TFMMain::CountFolder(PVirtualNode folderRow) {
         listed_.Add(bytes);
         if (VT->CheckState(row) == TCheckState::Checked) {
             checked_.Add(bytes);
+        } else if (VT->GetNodeData(row).KeptBy() != TKeepReason::None) {
+            kept_.Add(bytes);
         }
     }
 }
@@ -250,6 +257,15 @@ void TFMMain::VTChecked(TVirtualStringTree& sender, PVirtualNode node) {
         checked_.Add(RowBytes(sender, node));
     } else {
         checked_.Remove(RowBytes(sender, node));
+    }
+    // Once the user set the box, the row is the user's: no longer muted, no longer counted.
+    TFileNodeData& data = sender.GetNodeData(node);
+    if (data.KeptBy() != TKeepReason::None) {
+        if (sender.CheckState(node) == TCheckState::Checked) {
+            kept_.Remove(RowBytes(sender, node));
+        }
+        data.SetKeptBy(TKeepReason::None);
+        sender.viewport()->update();
     }
     ShowTotals();
 }
@@ -268,6 +284,7 @@ void TFMMain::FormShow() {
         }
     });
     FACtrl = std::make_unique<TFACtrl>(*this, *VT);
+    FACtrl->Keep = &keep_;
     // The keyboard goes to the rows: Check Temps, then the arrows and space pick what stays.
     VT->setFocus();
     try {
@@ -285,36 +302,65 @@ void TFMMain::btnOpenFileClick() {
     VT->Clear();
     listed_ = {};
     checked_ = {};
+    kept_ = {};
     hasTotals_ = false;
     // Also when a failure stops the scan: the rows made so far are counted and shown later.
     const auto showLater = qScopeGuard([this] { hasTotals_ = VT->RootNodeCount() > 0; });
     if (GetConfig().GetRoot()->GetFolders()->GetCount() == 0) {
         btnApplyClick();
     }
+    const std::int64_t start = Clock();
+    keep_.Start(start);
+    // The open files are gathered while the folders are read; only the rows found meanwhile
+    // wait for them. The collector owns what it reads and hands it back whole.
+    std::future<TOpenFiles> openFiles =
+        std::async(std::launch::async, [] { return CollectOpenFiles(); });
     const auto folders = GetConfig().GetRoot()->GetFolders();
     const int count = folders->GetCount();
     TProgressReporter progress(*SBPanel0);
     PVirtualNode lastFolder = nullptr;
+    QString badAge;
+    int badAges = 0;
     for (int i = 0; i < count; ++i) {
         const auto folder = folders->GetFolder(i);
         const std::string ext = EncodeFileName(folder->GetExt());
         const std::string fullPath = EncodeFileName(folder->GetFullpath());
+        const TFolderKeep rule = TFolderKeep::Of(folder->GetAgeText(), start);
+        if (rule.badAge && badAges++ == 0) {
+            badAge = tr("The age \"%1\" of %2 is not a whole number of days: none of its files "
+                        "was checked")
+                         .arg(rule.ageText, folder->GetFullpath());
+        }
         const unsigned rowsBefore = VT->RootNodeCount();
-        ScanFolder(*VT, fullPath, ext, [&](const TScanFolder& dir, std::size_t listed) {
-            progress.Step([&] {
-                return tr("Scanning %1: %2 found so far")
-                    .arg(DecodeFileName(dir.PathWith({})), FilesText(listed_.count + listed));
-            });
-        });
+        ScanFolder(
+            *VT, fullPath, ext,
+            [&](const TScanFolder& dir, std::size_t listed) {
+                progress.Step([&] {
+                    return tr("Scanning %1: %2 found so far")
+                        .arg(DecodeFileName(dir.PathWith({})), FilesText(listed_.count + listed));
+                });
+            },
+            rule.HasRule() ? &rule : nullptr);
         if (VT->RootNodeCount() > rowsBefore) {
             // The new folder row follows the one before: no walk from the top for each folder.
             lastFolder =
                 lastFolder != nullptr ? VT->GetNextSibling(lastFolder) : VT->GetFirstChild(nullptr);
+            if (rule.HasRule()) {
+                keep_.SetFolder(lastFolder, rule);
+            }
             CountFolder(lastFolder);
         }
     }
+    const TKeptCount inUse = keep_.KeepOpenFiles(*VT, openFiles.get());
+    checked_.count -= inUse.files;
+    checked_.bytes -= inUse.bytes;
+    kept_.count += inUse.files;
+    kept_.bytes += inUse.bytes;
     hasTotals_ = VT->RootNodeCount() > 0;
-    ShowTotals();
+    if (badAges > 1) {
+        badAge += tr(" (and %1 more folders)").arg(badAges - 1);
+    }
+    ShowTotals(badAge);
 }
 
 void TFMMain::cbCheckAllClick() {
@@ -324,9 +370,12 @@ void TFMMain::cbCheckAllClick() {
     VT->BeginUpdate();
     for (PVirtualNode node = VT->GetFirst(); node != nullptr; node = VT->GetNext(node)) {
         VT->SetCheckState(node, state);
+        // The user's explicit word: rows the rules left unchecked are the user's now.
+        VT->GetNodeData(node).SetKeptBy(TKeepReason::None);
     }
     VT->EndUpdate();
     checked_ = state == TCheckState::Checked ? listed_ : TFileTotals{};
+    kept_ = {};
     ShowTotals();
 }
 

@@ -4,10 +4,13 @@
 // deletion and the dialogs.
 
 #include <QMainWindow>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "platform/VirtualTree.h"
+#include "scan/KeepRules.h"
 
 class QAction;
 class QCheckBox;
@@ -40,6 +43,14 @@ public:
     QStatusBar* SB;
     QLabel* SBPanel0;  // the status bar's first panel: totals, progress and failures
     QLabel* SBPanel1;
+
+    // The moment "&Check Temps" starts, in nanoseconds since the epoch: what "recent" is
+    // measured from. The wall clock, or a test's.
+    std::function<std::int64_t()> Clock = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
 
     void FormShow();
     void btnOpenFileClick();
@@ -102,6 +113,8 @@ private:
     // Kept as rows come, go and change their check state, so that no change costs a walk.
     TFileTotals listed_;
     TFileTotals checked_;
+    TFileTotals kept_;        // unchecked by the rules (recent or in use), not yet by the user
+    TKeepRules keep_;         // what the last scan judged them by, for the hints
     bool hasTotals_ = false;  // a scan has filled the tree
 };
 

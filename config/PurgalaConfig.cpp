@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <QByteArray>
 #include <QStringDecoder>
@@ -13,8 +14,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/UniqueFd.h"
 #include "platform/Errors.h"
+#include "platform/UniqueFd.h"
 
 namespace purgala {
 
@@ -251,6 +252,14 @@ void TXMLNode::SetBoolean(const char* attribute, bool value) {
     }
 }
 
+bool TXMLNode::HasAttribute(const char* attribute) const {
+    return static_cast<bool>(element_.attribute(attribute));
+}
+
+void TXMLNode::RemoveAttribute(const char* attribute) {
+    element_.remove_attribute(attribute);
+}
+
 // ---- TXMLNodeCollection -----------------------------------------------------------------------
 
 TXMLNodeCollection::TXMLNodeCollection(std::shared_ptr<TXMLDocument> document,
@@ -452,6 +461,36 @@ void TXMLFolderType::SetOptions(std::int32_t value) {
 }
 void TXMLFolderType::SetExt(const QString& value) {
     SetText("ext", value);
+}
+std::int32_t TXMLFolderType::GetAge() {
+    return HasAttribute("age") ? GetInteger("age") : 0;
+}
+void TXMLFolderType::SetAge(std::int32_t value) {
+    if (value > 0) {
+        SetInteger("age", value);
+    } else {
+        RemoveAttribute("age");
+    }
+}
+QString TXMLFolderType::GetAgeText() {
+    return HasAttribute("age") ? GetText("age") : QString();
+}
+void TXMLFolderType::SetAgeText(const QString& value) {
+    if (value.isEmpty()) {
+        RemoveAttribute("age");
+    } else {
+        SetText("age", value);
+    }
+}
+
+std::optional<std::int32_t> AgeDaysOf(const QString& text) {
+    if (text.isEmpty() ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const int days = text.toInt(&ok);
+    return ok ? std::optional<std::int32_t>(days) : std::nullopt;
 }
 
 // ---- TXMLFoldersType --------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <pugixml.hpp>
 #include <string_view>
 
@@ -80,6 +81,15 @@ public:
     virtual void SetFullpath(const QString& value) = 0;
     virtual void SetOptions(std::int32_t value) = 0;
     virtual void SetExt(const QString& value) = 0;
+    // `age`, which only a folder with an age rule carries: files changed fewer days ago than
+    // this are left unchecked. Reading it never adds it. GetAge gives 0 when it is absent and
+    // fails with ConvertError when it is no integer; SetAge below 1 removes it.
+    virtual std::int32_t GetAge() = 0;
+    virtual void SetAge(std::int32_t value) = 0;
+    // The same attribute as written, for keeping a value that is no number: empty when absent,
+    // and an empty text removes it.
+    virtual QString GetAgeText() = 0;
+    virtual void SetAgeText(const QString& value) = 0;
 };
 
 // `folders`: the folders to check, in scan order.
@@ -128,6 +138,9 @@ protected:
     void SetText(const char* attribute, const QString& value);
     void SetInteger(const char* attribute, std::int32_t value);
     void SetBoolean(const char* attribute, bool value);
+    // For attributes that only some documents carry, which a read must not add.
+    bool HasAttribute(const char* attribute) const;
+    void RemoveAttribute(const char* attribute);
 
 private:
     std::shared_ptr<TXMLDocument> document_;
@@ -202,6 +215,10 @@ public:
     void SetFullpath(const QString& value) override;
     void SetOptions(std::int32_t value) override;
     void SetExt(const QString& value) override;
+    std::int32_t GetAge() override;
+    void SetAge(std::int32_t value) override;
+    QString GetAgeText() override;
+    void SetAgeText(const QString& value) override;
 };
 
 class TXMLFoldersType : public TXMLNodeCollection, public IXMLFoldersType {
@@ -230,6 +247,10 @@ public:
 // decides how the bytes read. ParseError, carrying the parser's reason, when the file cannot be
 // read, is not well-formed XML, declares an encoding that cannot be decoded or holds bytes that
 // do not fit it; InterfaceError when the root is not `config` in no namespace.
+// A folder's `age` as written: a whole number of days, digits only ("7", "0"); nothing for any
+// other text ("", "-1", "+7", "7.5", "a week").
+std::optional<std::int32_t> AgeDaysOf(const QString& text);
+
 std::shared_ptr<IXMLConfigType> LoadConfigDocument(const std::string& fileName);
 
 }  // namespace purgala

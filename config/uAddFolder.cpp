@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -29,8 +30,8 @@
 
 #include "platform/Colors.h"
 #include "platform/Dialogs.h"
-#include "platform/Failures.h"
 #include "platform/Errors.h"
+#include "platform/Failures.h"
 
 namespace purgala {
 
@@ -233,7 +234,8 @@ bool TWrapRadioButton::hitButton(const QPoint& pos) const {
 TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     setObjectName("fmFolder");
     setWindowTitle(tr("Add Check Folder"));
-    setFixedSize(347, 230);
+    // Taller than the folder list by the age row below it.
+    setFixedSize(347, 262);
 
     lblfolder = new QLabel(this);
     lblfolder->setObjectName("lblfolder");
@@ -276,6 +278,18 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     EdExt2->setObjectName("EdExt2");
     EdExt2->setGeometry(77, 81, 44, std::max(21, EdExt2->sizeHint().height()));
 
+    lblAge = new QLabel(tr("Keep recent files:"), this);
+    lblAge->setObjectName("lblAge");
+    lblAge->setGeometry(10, 234, 189, 21);
+    spAge = new QSpinBox(this);
+    spAge->setObjectName("spAge");
+    spAge->setGeometry(211, 232, 117, std::max(23, spAge->sizeHint().height()));
+    spAge->setRange(0, 36500);
+    spAge->setSuffix(tr(" days"));
+    spAge->setSpecialValueText(tr("no age"));
+    spAge->setToolTip(tr("Files changed fewer days ago than this are listed unchecked"));
+    lblAge->setBuddy(spAge);
+
     BitBtn2 =
         new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), tr("Cancel"), this);
     BitBtn2->setObjectName("BitBtn2");
@@ -303,6 +317,10 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
 
 QString TfmFolder::Ext() const {
     return EdExt2->text();
+}
+
+int TfmFolder::Age() const {
+    return spAge->value();
 }
 
 void TfmFolder::BitBtn3Click() {

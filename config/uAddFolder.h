@@ -15,6 +15,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace purgala {
 
@@ -73,6 +74,8 @@ public:
     QRadioButton* rb3;  // "Check files special with extensions: "
     QLabel* Label2;
     QLineEdit* EdExt2;
+    QLabel* lblAge;
+    QSpinBox* spAge;       // days; 0 is no age
     QPushButton* BitBtn2;  // "Cancel"
     QPushButton* BitBtn3;  // "OK"
 
@@ -84,6 +87,8 @@ public:
     // dlb, and the extension box exactly as typed.
     QString Directory() const { return dlb->Directory(); }
     QString Ext() const;
+    // The age in whole days below which files start unchecked; 0 for none.
+    int Age() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

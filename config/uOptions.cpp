@@ -58,7 +58,7 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     VT->header()->setPalette(headerPalette);
     VT->header()->setSectionResizeMode(QHeaderView::Interactive);
     const std::pair<const char*, int> columns[] = {
-        {"No", 30}, {"Folder Name", 100}, {"Full Path", 180}, {"File Extension", 130}};
+        {"No", 30}, {"Folder Name", 100}, {"Full Path", 180}, {"File Extension", 130}, {"Age", 50}};
     for (const auto& [caption, width] : columns) {
         TVirtualTreeColumn column = VT->Header().Columns().Add();
         column.SetText(tr(caption));
@@ -69,6 +69,18 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
         VTGetText(sender, node, column, textType, cellText);
     };
     VT->OnDblClick = [this](TVirtualStringTree& sender) { VTDblClick(sender); };
+    // The age is edited in its cell: F2, or a click on the selected row. A double click still
+    // opens the folder.
+    VT->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    VT->OnEditing = [](TVirtualStringTree&, PVirtualNode, int column, bool& allowed) {
+        allowed = column == kAgeColumn;
+    };
+    VT->OnNewText = [this](TVirtualStringTree&, PVirtualNode node, int column,
+                           const std::string& text) {
+        if (column == kAgeColumn) {
+            SetAge(node, text);
+        }
+    };
     panelLayout->addWidget(VT);
 
     const auto makeButton = [this](const QString& caption, const char* name) {
@@ -104,6 +116,8 @@ TfmSetting::~TfmSetting() {
     // The grid outlives this part of the object: it must not call back into it while it goes.
     VT->OnGetText = nullptr;
     VT->OnDblClick = nullptr;
+    VT->OnEditing = nullptr;
+    VT->OnNewText = nullptr;
 }
 
 void TfmSetting::showEvent(QShowEvent* event) {
@@ -120,14 +134,20 @@ void TfmSetting::FormShow() {
     {
         TUpdateBracket update(*VT);
         VT->Clear();
+        ages_.clear();
         const auto folders = GetConfig().GetRoot()->GetFolders();
         const int count = folders->GetCount();
         for (int i = 0; i < count; ++i) {
             const auto folder = folders->GetFolder(i);
-            TFileNodeData& data = VT->GetNodeData(VT->AddChild(nullptr));
+            const PVirtualNode row = VT->AddChild(nullptr);
+            TFileNodeData& data = VT->GetNodeData(row);
             data.SetText(TFieldKind::FileName, EncodeFileName(folder->GetName()));
             data.SetText(TFieldKind::FullPath, EncodeFileName(folder->GetFullpath()));
             data.SetText(TFieldKind::FileExt, EncodeFileName(folder->GetExt()));
+            // As written, also a value that is no number: the user sees it and can mend it.
+            if (const QString age = folder->GetAgeText(); !age.isEmpty()) {
+                ages_[row] = EncodeFileName(age);
+            }
         }
     }
     listRead_ = true;
@@ -150,6 +170,11 @@ void TfmSetting::VTGetText(TVirtualStringTree& sender, PVirtualNode node, int co
         case 3:
             cellText = data.FileExt();
             break;
+        case kAgeColumn:
+            if (const auto age = ages_.find(node); age != ages_.end()) {
+                cellText = age->second;
+            }
+            break;
         default:
             break;
     }
@@ -162,14 +187,34 @@ void TfmSetting::btnAddClick() {
     }
     const std::string directory = EncodeFileName(folderDialog.Directory());
     TUpdateBracket update(*VT);
-    TFileNodeData& data = VT->GetNodeData(VT->AddChild(nullptr));
+    const PVirtualNode row = VT->AddChild(nullptr);
+    TFileNodeData& data = VT->GetNodeData(row);
     data.SetText(TFieldKind::FileName, FolderDisplayName(directory));
     data.SetText(TFieldKind::FullPath, directory);
     data.SetText(TFieldKind::FileExt, EncodeFileName(folderDialog.Ext()));
+    SetAge(row, std::to_string(folderDialog.Age()));
+}
+
+void TfmSetting::SetAge(PVirtualNode row, const std::string& text) {
+    const QString age = QString::fromStdString(text).trimmed();
+    if (age.isEmpty()) {
+        ages_.erase(row);
+        return;
+    }
+    const std::optional<std::int32_t> days = AgeDaysOf(age);
+    if (!days) {
+        // Whole days only: what was there stays.
+        QApplication::beep();
+    } else if (*days == 0) {
+        ages_.erase(row);
+    } else {
+        ages_[row] = std::to_string(*days);
+    }
 }
 
 void TfmSetting::btnDelClick() {
     if (const PVirtualNode node = VT->FocusedNode()) {
+        ages_.erase(node);
         VT->DeleteNode(node);
         ClearFocusedRow();
     }
@@ -208,6 +253,10 @@ void TfmSetting::FormClose() {
         folder->SetName(DecodeFileName(data.FileName()));
         folder->SetFullpath(DecodeFileName(data.FullPath()));
         folder->SetExt(DecodeFileName(data.FileExt()));
+        // Only a folder with an age carries one; a value that is no number stays as written.
+        if (const auto age = ages_.find(node); age != ages_.end()) {
+            folder->SetAgeText(DecodeFileName(age->second));
+        }
     }
     GetConfig().Save();
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <string>
+#include <unordered_map>
 
 #include "platform/VirtualTree.h"
 
@@ -46,8 +47,16 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
+    // The column of each folder's age in days, empty where it has none.
+    static constexpr int kAgeColumn = 4;
+
 private:
     void ClearFocusedRow();
+    // Sets the age of `row` from what the user typed: whole days; empty or 0 for none.
+    void SetAge(PVirtualNode row, const std::string& text);
+
+    // The age of each row that has one, as written in the document or typed.
+    std::unordered_map<PVirtualNode, std::string> ages_;
 
     bool open_ = false;  // filled from the document and not yet written back
 

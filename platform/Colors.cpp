@@ -38,6 +38,24 @@ QColor ReadableTextColor(const QColor& background, std::initializer_list<QColor>
     return ContrastRatio(black, background) >= ContrastRatio(white, background) ? black : white;
 }
 
+QColor MutedTextColor(const QColor& background, const QColor& text) {
+    const QColor base = ReadableTextColor(background, {text});
+    // The palest blend toward the background that still reads: how pale depends on how much
+    // contrast the theme leaves to spare.
+    const auto blend = [&](double t) {
+        const auto mix = [t](int a, int b) { return static_cast<int>(a + (b - a) * t + 0.5); };
+        return QColor(mix(base.red(), background.red()), mix(base.green(), background.green()),
+                      mix(base.blue(), background.blue()));
+    };
+    for (int step = 12; step > 0; --step) {
+        const QColor candidate = blend(step * 0.05);
+        if (ContrastRatio(candidate, background) >= kMinTextContrast) {
+            return candidate;
+        }
+    }
+    return base;
+}
+
 void SetReadableText(QPalette& palette, QPalette::ColorRole textRole, const QColor& background) {
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
         palette.setColor(group, textRole,

@@ -20,6 +20,10 @@ double ContrastRatio(const QColor& a, const QColor& b);
 // whichever contrasts more.
 QColor ReadableTextColor(const QColor& background, std::initializer_list<QColor> preferred);
 
+// A paler `text` for `background` that still reads on it at kMinTextContrast: for rows to tell
+// apart without hiding them, under light and dark themes alike.
+QColor MutedTextColor(const QColor& background, const QColor& text);
+
 // Gives `palette`, in `textRole`, the theme's colour where it reads on `background` and black
 // or white where it does not. Disabled text keeps the theme's colour: it is meant to look faint.
 void SetReadableText(QPalette& palette, QPalette::ColorRole textRole, const QColor& background);

@@ -100,6 +100,13 @@ Qt::ItemFlags TVTModel::flags(const QModelIndex& index) const {
     if (index.column() == 0 && node->checkType == TCheckType::CheckBox) {
         f |= Qt::ItemIsUserCheckable;
     }
+    if (tree_.OnEditing) {
+        bool allowed = false;
+        RunGuarded([&] { tree_.OnEditing(tree_, node, index.column(), allowed); });
+        if (allowed) {
+            f |= Qt::ItemIsEditable;
+        }
+    }
     return f;
 }
 
@@ -114,6 +121,7 @@ QVariant TVTModel::data(const QModelIndex& index, int role) const {
         tree_.EnsureInitialized(node);
         switch (role) {
             case Qt::DisplayRole:
+            case Qt::EditRole:
                 return CellText(node, column);
             case Qt::ToolTipRole:
                 return CellHint(node, column);
@@ -128,9 +136,16 @@ QVariant TVTModel::data(const QModelIndex& index, int role) const {
             case Qt::ForegroundRole: {
                 // A column's own colour brings the text colour that reads on it.
                 const QColor& color = columns_[static_cast<std::size_t>(column)].color;
-                return color.isValid() ? QVariant(ReadableTextColor(
-                                             color, {tree_.palette().color(QPalette::Text)}))
-                                       : QVariant();
+                const QColor text = tree_.palette().color(QPalette::Text);
+                bool muted = false;
+                if (tree_.OnPaintText) {
+                    tree_.OnPaintText(tree_, node, column, muted);
+                }
+                if (muted) {
+                    return MutedTextColor(
+                        color.isValid() ? color : tree_.palette().color(QPalette::Base), text);
+                }
+                return color.isValid() ? QVariant(ReadableTextColor(color, {text})) : QVariant();
             }
             case Qt::TextAlignmentRole:
                 return QVariant::fromValue(
@@ -144,6 +159,13 @@ QVariant TVTModel::data(const QModelIndex& index, int role) const {
 }
 
 bool TVTModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (index.isValid() && role == Qt::EditRole && tree_.OnNewText) {
+        TVirtualNode* node = Node(index);
+        const std::string text = EncodeFileName(value.toString());
+        RunGuarded([&] { tree_.OnNewText(tree_, node, index.column(), text); });
+        emit dataChanged(index, index);
+        return true;
+    }
     if (!index.isValid() || role != Qt::CheckStateRole) {
         return false;
     }

@@ -56,6 +56,17 @@ public:
     std::function<void(TVirtualStringTree& sender)> OnDblClick;
     // The user toggled a row's box (mouse or space key); direct writes do not fire it.
     std::function<void(TVirtualStringTree& sender, PVirtualNode node)> OnChecked;
+    // Optional: sets `muted` for a cell whose text is drawn paler (still readable), to tell a
+    // row apart without hiding it.
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column, bool& muted)>
+        OnPaintText;
+    // Optional: sets `allowed` for a cell the user may edit (F2, or a click on the selected
+    // row); the text the user leaves there goes to OnNewText.
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column, bool& allowed)>
+        OnEditing;
+    std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column,
+                       const std::string& newText)>
+        OnNewText;
 
     // ---- rows ----
     void Clear();

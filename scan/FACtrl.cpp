@@ -87,9 +87,15 @@ TFACtrl::TFACtrl(QWidget& owner, TVirtualStringTree& tree) : owner_(owner), tree
     // A right-button press on the header and a change of the focused row mean nothing here.
     tree_.OnHeaderMouseDown = [](TVirtualStringTree&, int, Qt::MouseButton) {};
     tree_.OnChange = [](TVirtualStringTree&, PVirtualNode) {};
+    // A row a rule left unchecked reads paler until the user sets its box.
+    tree_.OnPaintText = [](TVirtualStringTree& sender, PVirtualNode node, int, bool& muted) {
+        muted = sender.GetNodeData(node).KeptBy() != TKeepReason::None &&
+                sender.CheckState(node) != TCheckState::Checked;
+    };
 }
 
 TFACtrl::~TFACtrl() {
+    tree_.OnPaintText = nullptr;
     tree_.OnGetText = nullptr;
     tree_.OnGetHint = nullptr;
     tree_.OnGetImageIndex = nullptr;
@@ -196,7 +202,11 @@ void TFACtrl::TreeGetText(TVirtualStringTree& sender, PVirtualNode node, int col
 void TFACtrl::TreeGetHint(TVirtualStringTree& sender, PVirtualNode node, int column,
                           std::string& hintText) {
     try {
-        hintText = FormatCellText(ColumnKind(column), &sender.GetNodeData(node));
+        const TFileNodeData& data = sender.GetNodeData(node);
+        hintText = FormatCellText(ColumnKind(column), &data);
+        if (data.KeptBy() != TKeepReason::None && Keep != nullptr) {
+            hintText += '\n' + Keep->Why(sender, node).toStdString();
+        }
     } catch (const std::exception&) {
         // No hint rather than a message.
     }

@@ -13,6 +13,7 @@
 #include "platform/VirtualTree.h"
 #include "scan/FieldKind.h"
 #include "scan/FileNodeData.h"
+#include "scan/KeepRules.h"
 #include "scan/RowCompare.h"
 
 namespace purgala {
@@ -52,6 +53,9 @@ public:
 
     // The kind rows are compared by; set by each left click on a header.
     TFieldKind SortKind = TFieldKind::FileName;
+    // What the last "&Check Temps" knew of the rules that left rows unchecked, for the hints;
+    // kept by the tree's owner.
+    const TKeepRules* Keep = nullptr;
 
 private:
     // The field kind of a grid column, read from the document at each request.

@@ -116,6 +116,7 @@ TFileNodeData::TFileNodeData(const TFileNodeData& other)
       ImageIndex(other.ImageIndex),
       birthKnown_(other.birthKnown_),
       nameLength_(other.nameLength_),
+      keptBy_(other.keptBy_),
       nameOffset_(other.nameOffset_),
       size_(other.size_),
       times_{other.times_[0], other.times_[1], other.times_[2]},
@@ -154,6 +155,7 @@ TFileNodeData& TFileNodeData::operator=(TFileNodeData&& other) noexcept {
         }
         birthKnown_ = other.birthKnown_;
         nameLength_ = other.nameLength_;
+        keptBy_ = other.keptBy_;
         nameOffset_ = other.nameOffset_;
         size_ = other.size_;
         std::copy(std::begin(other.times_), std::end(other.times_), std::begin(times_));

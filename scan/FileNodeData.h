@@ -16,6 +16,10 @@ namespace purgala {
 inline constexpr std::string_view kFolderType = "folder";
 inline constexpr std::string_view kFileType = "file";
 
+// Why a rule left a listed file unchecked: changed recently in a folder with an age, held by a
+// running program, or in a folder whose age is no whole number of days.
+enum class TKeepReason : std::uint8_t { None, Recent, InUse, BadAge };
+
 class TScanFolder;
 
 // A shared reference to a folder the scan went through. Single-threaded, like every row.
@@ -124,6 +128,10 @@ public:
     // The configured folder the file was found in, as the scan opened it.
     TFileIdentity FolderIdentity() const;
 
+    // The rule that left the row unchecked; None once the user set its box.
+    TKeepReason KeptBy() const { return keptBy_; }
+    void SetKeptBy(TKeepReason reason) { keptBy_ = reason; }
+
 private:
     enum class RowKind : std::uint8_t { Plain, ScannedFile };
 
@@ -139,6 +147,7 @@ private:
     RowKind kind_ = RowKind::Plain;
     bool birthKnown_ = false;  // times_[0] is the birth time, else the status-change time
     std::uint8_t nameLength_ = 0;
+    TKeepReason keptBy_ = TKeepReason::None;  // in what was padding
     std::uint32_t nameOffset_ = 0;
     // A scanned file keeps its folder; any other row one text per kind, absent until a text is
     // set.

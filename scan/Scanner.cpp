@@ -89,8 +89,8 @@ private:
 class TFolderWalk {
 public:
     TFolderWalk(TVirtualStringTree& tree, PVirtualNode parentRow, std::string_view ext,
-                const TScanProgress& progress)
-        : tree_(tree), parentRow_(parentRow), filter_(ext), progress_(progress) {}
+                const TScanProgress& progress, const TFolderKeep* keep)
+        : tree_(tree), parentRow_(parentRow), filter_(ext), progress_(progress), keep_(keep) {}
 
     void Run(std::string_view dir) {
         // The system would read such a path only up to the NUL: another folder altogether.
@@ -204,7 +204,13 @@ private:
             folder = TScanFolder::Continuation(folder);
             data.AssignFile(folder, entry.name, stat->info);
         }
-        tree_.SetCheckState(row, TCheckState::Checked);
+        const TKeepReason reason =
+            keep_ != nullptr ? KeepReasonOf(*keep_, stat->info) : TKeepReason::None;
+        if (reason == TKeepReason::None) {
+            tree_.SetCheckState(row, TCheckState::Checked);
+        } else {
+            data.SetKeptBy(reason);
+        }
         ++listed_;
     }
 
@@ -282,6 +288,7 @@ private:
     TExtFilter filter_;
     TOwnFiles ownFiles_;
     const TScanProgress& progress_;
+    const TFolderKeep* keep_;
     std::size_t listed_ = 0;
     std::vector<Frame> stack_;
     std::size_t firstOpen_ = 0;  // the frames below it are closed
@@ -290,12 +297,12 @@ private:
 }  // namespace
 
 void ScanFolderFiles(TVirtualStringTree& tree, std::string_view dir, PVirtualNode parentRow,
-                     std::string_view ext, const TScanProgress& progress) {
-    TFolderWalk(tree, parentRow, ext, progress).Run(dir);
+                     std::string_view ext, const TScanProgress& progress, const TFolderKeep* keep) {
+    TFolderWalk(tree, parentRow, ext, progress, keep).Run(dir);
 }
 
 void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext,
-                const TScanProgress& progress) {
+                const TScanProgress& progress, const TFolderKeep* keep) {
     TUpdateBracket bracket(tree);
     try {
         PVirtualNode row = tree.AddChild(nullptr);
@@ -310,7 +317,7 @@ void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::stri
             if (dir.back() != '/') {
                 dir.push_back('/');
             }
-            ScanFolderFiles(tree, dir, row, ext, progress);
+            ScanFolderFiles(tree, dir, row, ext, progress, keep);
         }
         tree.SetExpanded(row, true);
     } catch (const std::exception&) {

@@ -123,10 +123,10 @@ TEST_F(SettingsDialogTest, AnEmptyListOpensEmptyAndClosesIntoAnEmptyFolderList) 
         EXPECT_LT(button->geometry().right(), dialog.width());
     }
     TVirtualTreeColumns& columns = dialog.VT->Header().Columns();
-    ASSERT_EQ(columns.Count(), 4);
-    const QStringList captions = {"No", "Folder Name", "Full Path", "File Extension"};
-    const int widths[] = {30, 100, 180, 130};
-    for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(columns.Count(), 5);
+    const QStringList captions = {"No", "Folder Name", "Full Path", "File Extension", "Age"};
+    const int widths[] = {30, 100, 180, 130, 50};
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(columns.Items(i).Text(), captions[i]);
         EXPECT_EQ(dialog.VT->header()->sectionSize(i), widths[i]);
     }
