@@ -27,6 +27,9 @@ public:
     QPushButton* btnOpen;  // "Open Folder Explore"
     QPushButton* btnExit;  // "Close"
 
+    // The column of each folder's age in days, empty where it has none.
+    static constexpr int kAgeColumn = 4;
+
     // Fills the grid from the document's folder list.
     void FormShow();
     void VTGetText(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType textType,
@@ -46,9 +49,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-
-    // The column of each folder's age in days, empty where it has none.
-    static constexpr int kAgeColumn = 4;
 
 private:
     void ClearFocusedRow();

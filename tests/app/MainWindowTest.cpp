@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
@@ -322,6 +327,19 @@ TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) 
                              cell.data(Qt::BackgroundRole).value<QColor>()});
         }
 
+        // A row a rule left unchecked reads paler, and still reads.
+        vt.GetNodeData(file).SetKeptBy(TKeepReason::Recent);
+        vt.SetCheckState(file, TCheckState::Unchecked);
+        for (int column = 0; column < 6; ++column) {
+            const QModelIndex cell = vt.IndexOf(file, column);
+            const QColor muted = cell.data(Qt::ForegroundRole).value<QColor>();
+            const QColor background = cell.data(Qt::BackgroundRole).isValid()
+                                          ? cell.data(Qt::BackgroundRole).value<QColor>()
+                                          : vt.palette().color(QPalette::Base);
+            EXPECT_NE(muted, ReadableTextColor(background, {vt.palette().color(QPalette::Text)}));
+            pairs.push_back({"muted cell " + std::to_string(column), muted, background});
+        }
+
         for (const Pair& pair : pairs) {
             EXPECT_GE(ContrastRatio(pair.text, pair.background), kMinTextContrast)
                 << pair.what << ": " << pair.text.name().toStdString() << " on "
@@ -391,6 +409,134 @@ TEST_F(MainWindowTest, LongWorkShowsProgressWhileClicksWaitAndACloseIsHarmless) 
     })) << shown.join('|').toStdString();
     EXPECT_EQ(window.SBPanel0->text(),
               "200 files deleted, 0.00 B freed; 0 files (0.00 B) listed, 0 (0.00 B) checked");
+}
+
+// A folder's age leaves recent files unchecked, and so does a program holding a file, in any
+// folder; the rows stay listed, paler, with a hint that says why, until the user's own word.
+TEST_F(MainWindowTest, RecentAndOpenFilesAreListedUncheckedUntilTheUserSaysOtherwise) {
+    constexpr std::int64_t kSecond = 1'000'000'000;
+    constexpr std::int64_t kHour = 3600 * kSecond;
+    constexpr std::int64_t kDay = 24 * kHour;
+    const auto nowNanos = [] {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return now.tv_sec * kSecond + now.tv_nsec;
+    };
+    // Every file here is born now; the scan starts a month later on its own clock.
+    const std::int64_t start = nowNanos() + 30 * kDay;
+    const auto written = [&](const std::string& path, std::int64_t before) {
+        WriteFile(path, "12345");
+        const std::int64_t t = start - before;
+        const timespec times[2] = {{t / kSecond, t % kSecond}, {t / kSecond, t % kSecond}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    written(data_ / "aged/hour.tmp", kHour);
+    written(data_ / "aged/six-days.tmp", 6 * kDay);
+    written(data_ / "aged/eight-days.tmp", 8 * kDay);
+    written(data_ / "aged/ahead.tmp", -kHour);
+    written(data_ / "unpacked/old.tmp", 100 * kDay);  // born 30 days before the scan
+    written(data_ / "plain/hour.tmp", kHour);
+    written(data_ / "plain/open.tmp", 100 * kDay);
+    written(data_ / "plain/mapped.tmp", 100 * kDay);
+    written(data_ / "bad/old.tmp", 100 * kDay);
+    const int open = ::open((data_ / "plain/open.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    const int mapFd = ::open((data_ / "plain/mapped.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    void* mapped = ::mmap(nullptr, 5, PROT_READ, MAP_PRIVATE, mapFd, 0);
+    ::close(mapFd);  // only the mapping holds it now
+    ASSERT_GE(open, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    const auto release = qScopeGuard([&] {
+        ::munmap(mapped, 5);
+        ::close(open);
+    });
+    WriteConfig(ConfigWithFolders(
+        "<folder name=\"a\" fullpath=\"" + data_ / "aged" + "\" ext=\"tmp\" age=\"7\"/>" +
+        "<folder name=\"u\" fullpath=\"" + data_ / "unpacked" + "\" ext=\"\" age=\"40\"/>" +
+        FolderElement(data_ / "plain", "") + "<folder name=\"b\" fullpath=\"" + data_ / "bad" +
+        "\" ext=\"\" age=\"a week\"/>"));
+    TFMMain window;
+    window.Clock = [start] { return start; };
+    window.show();
+    window.btnOpenFileClick();
+    TVirtualStringTree& vt = *window.VT;
+
+    const auto row = [&](const std::string& path) {
+        for (PVirtualNode n = vt.GetFirst(); n != nullptr; n = vt.GetNext(n)) {
+            if (vt.GetNodeData(n).FullPath() == path) {
+                return n;
+            }
+        }
+        ADD_FAILURE() << path << " is not listed";
+        return PVirtualNode{};
+    };
+    const struct {
+        const char* path;
+        TKeepReason reason;
+        const char* why;  // the hint's last line
+    } expected[] = {
+        {"aged/hour.tmp", TKeepReason::Recent,
+         "Changed 1 hour ago; this folder keeps files changed in the last 7 days"},
+        {"aged/six-days.tmp", TKeepReason::Recent,
+         "Changed 6 days ago; this folder keeps files changed in the last 7 days"},
+        {"aged/eight-days.tmp", TKeepReason::None, nullptr},
+        {"aged/ahead.tmp", TKeepReason::Recent,
+         "Changed 1 hour after the scan started; this folder keeps files changed in the last 7 "
+         "days"},
+        {"unpacked/old.tmp", TKeepReason::Recent, nullptr},
+        {"plain/hour.tmp", TKeepReason::None, nullptr},
+        {"plain/open.tmp", TKeepReason::InUse, nullptr},
+        {"plain/mapped.tmp", TKeepReason::InUse, nullptr},
+        {"bad/old.tmp", TKeepReason::BadAge,
+         "This folder's age \"a week\" is not a whole number of days"},
+    };
+    const QString self = QStringLiteral("Open in %1 (process %2)")
+                             .arg(QString::fromUtf8(program_invocation_short_name).left(15))
+                             .arg(::getpid());
+    const auto colour = [&](PVirtualNode n) { return vt.IndexOf(n, 1).data(Qt::ForegroundRole); };
+    const QVariant plain = colour(row(data_ / "aged/eight-days.tmp"));
+    for (const auto& e : expected) {
+        const PVirtualNode n = row(data_ / e.path);
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(vt.GetNodeData(n).KeptBy(), e.reason) << e.path;
+        EXPECT_EQ(vt.CheckState(n) == TCheckState::Checked, e.reason == TKeepReason::None)
+            << e.path;
+        const QString hint = vt.IndexOf(n, 1).data(Qt::ToolTipRole).toString();
+        if (e.why != nullptr) {
+            EXPECT_TRUE(hint.endsWith(QString::fromUtf8(e.why))) << hint.toStdString();
+        } else if (e.reason == TKeepReason::InUse) {
+            EXPECT_TRUE(hint.endsWith(self)) << hint.toStdString();
+        }
+        EXPECT_EQ(colour(n) != plain, e.reason != TKeepReason::None) << e.path;
+    }
+    EXPECT_EQ(window.SBPanel0->text(),
+              "The age \"a week\" of " + QString::fromStdString(data_ / "bad") +
+                  " is not a whole number of days: none of its files was checked; 9 files "
+                  "(45.00 B) listed, 2 (10.00 B) checked, 7 left unchecked as recent or in use");
+
+    // The user checks one: it is the user's from then on.
+    const PVirtualNode hour = row(data_ / "aged/hour.tmp");
+    vt.model()->setData(vt.IndexOf(hour, 0), Qt::Checked, Qt::CheckStateRole);
+    EXPECT_EQ(vt.GetNodeData(hour).KeptBy(), TKeepReason::None);
+    EXPECT_EQ(colour(hour), plain);
+    EXPECT_TRUE(window.SBPanel0->text().endsWith(", 6 left unchecked as recent or in use"));
+
+    // "&Delete" takes the checked files only: every one a rule left stays on disk.
+    SetMessageHook([](const TMessageRequest&) { return QMessageBox::Yes; });
+    window.btnOpenFolderClick();
+    SetMessageHook({});
+    for (const auto& e : expected) {
+        const bool deleted =
+            e.reason == TKeepReason::None || std::string(e.path) == "aged/hour.tmp";
+        EXPECT_EQ(test::Exists(data_ / e.path), !deleted) << e.path;
+    }
+
+    // "Check All" is the user's word for every row.
+    window.cbCheckAll->setChecked(true);
+    window.cbCheckAllClick();
+    for (PVirtualNode n = vt.GetFirst(); n != nullptr; n = vt.GetNext(n)) {
+        EXPECT_EQ(vt.GetNodeData(n).KeptBy(), TKeepReason::None);
+    }
+    EXPECT_FALSE(window.SBPanel0->text().contains("left unchecked"));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -223,6 +224,51 @@ TEST_F(SettingsDialogTest, AddedFoldersKeepTheirExtensionAsTypedAndMayRepeat) {
     EXPECT_EQ(FoldersInFile(), "<folders><folder name=\"cache\" fullpath=\"" + path +
                                    "\" ext=\".tmp\"/><folder name=\"cache\" fullpath=\"" + path +
                                    "\" ext=\"\"/></folders>");
+}
+
+// Ages show in a column of their own and are edited there; only a folder with a rule carries
+// one, and a value that is no number stays as written until the user mends it.
+TEST_F(SettingsDialogTest, AgesAreEditedInTheirCellAndWrittenOnlyWhereThereIsARule) {
+    WriteConfig(
+        ConfigWithFolders("<folder name=\"A\" fullpath=\"/a\" ext=\"\" age=\"7\"/>"
+                          "<folder name=\"B\" fullpath=\"/b\" ext=\"tmp\"/>"
+                          "<folder name=\"C\" fullpath=\"/c\" ext=\"\" age=\"a week\"/>"));
+    fs::create_directories(data_ / "d");
+    answers_.push_back([this](TfmFolder& folder) {
+        EXPECT_EQ(folder.spAge->text(), "no age");
+        folder.dlb->SetDirectory(QString::fromStdString(data_ / "d"));
+        folder.spAge->setValue(14);
+        folder.BitBtn3Click();
+    });
+    TfmSetting dialog;
+    dialog.show();
+    TVirtualStringTree& grid = *dialog.VT;
+    const auto age = [&](int row) {
+        return grid.IndexOf(Row(dialog, row), TfmSetting::kAgeColumn);
+    };
+    EXPECT_EQ(age(0).data().toString(), "7");
+    EXPECT_EQ(age(1).data().toString(), "");
+    EXPECT_EQ(age(2).data().toString(), "a week");
+    EXPECT_TRUE(age(0).flags() & Qt::ItemIsEditable);
+    EXPECT_FALSE(grid.IndexOf(Row(dialog, 0), 3).flags() & Qt::ItemIsEditable);
+
+    QAbstractItemModel& model = *grid.model();
+    model.setData(age(0), "0", Qt::EditRole);  // no rule
+    model.setData(age(1), "3", Qt::EditRole);
+    model.setData(age(1), "x", Qt::EditRole);  // refused: the 3 stays
+    EXPECT_EQ(age(0).data().toString(), "");
+    EXPECT_EQ(age(1).data().toString(), "3");
+    QTest::mouseClick(dialog.btnAdd, Qt::LeftButton);
+    EXPECT_EQ(age(3).data().toString(), "14");
+
+    QTest::mouseClick(dialog.btnExit, Qt::LeftButton);
+    const std::string d = data_ / "d";
+    EXPECT_EQ(FoldersInFile(),
+              "<folders><folder name=\"A\" fullpath=\"/a\" ext=\"\"/>"
+              "<folder name=\"B\" fullpath=\"/b\" ext=\"tmp\" age=\"3\"/>"
+              "<folder name=\"C\" fullpath=\"/c\" ext=\"\" age=\"a week\"/>"
+              "<folder name=\"d\" fullpath=\"" +
+                  d + "\" ext=\"\" age=\"14\"/></folders>");
 }
 
 TEST_F(SettingsDialogTest, AFileSystemRootIsAddedWithItsOwnPath) {

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "config/PurgalaConfig.h"
-#include "tests/TestSupport.h"
 #include "platform/Errors.h"
+#include "tests/TestSupport.h"
 
 namespace purgala {
 namespace {
@@ -77,6 +77,28 @@ TEST_F(XmlTest, TextGetterOfMissingAttributeAppendsItEmpty) {
     auto folder = Folders("<folder fullpath=\"/t\"/>")->GetFolder(0);
     EXPECT_EQ(folder->GetExt(), QString());
     EXPECT_EQ(Xml(*folder), "<folder fullpath=\"/t\" ext=\"\"/>");
+}
+
+// Only a folder with an age rule carries `age`: reading never adds it, and no rule removes it.
+TEST_F(XmlTest, AgeIsWrittenOnlyForAFolderWithARule) {
+    auto folders = Folders(
+        "<folder name=\"a\"/><folder name=\"b\" age=\"7\"/>"
+        "<folder name=\"c\" age=\"a week\"/>");
+    auto plain = folders->GetFolder(0);
+    EXPECT_EQ(plain->GetAge(), 0);
+    EXPECT_EQ(plain->GetAgeText(), QString());
+    EXPECT_EQ(Xml(*plain), "<folder name=\"a\"/>");
+    auto aged = folders->GetFolder(1);
+    EXPECT_EQ(aged->GetAge(), 7);
+    aged->SetAge(0);
+    EXPECT_EQ(Xml(*aged), "<folder name=\"b\"/>");
+    plain->SetAge(30);
+    EXPECT_EQ(Xml(*plain), "<folder name=\"a\" age=\"30\"/>");
+    auto bad = folders->GetFolder(2);
+    EXPECT_THROW(bad->GetAge(), ConvertError);
+    EXPECT_EQ(bad->GetAgeText(), "a week");
+    bad->SetAgeText({});
+    EXPECT_EQ(Xml(*bad), "<folder name=\"c\"/>");
 }
 
 TEST_F(XmlTest, IntegerGetterRaisesEveryTimeOnMissingEmptyOrBadValue) {
