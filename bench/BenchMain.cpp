@@ -35,6 +35,8 @@ const Command kCommands[] = {
      purgala::bench::RunScale},
     {"folders", "load, Check Temps and the settings dialog with many configured empty folders",
      purgala::bench::RunFolders},
+    {"inuse", "Check Temps with 1,000 processes holding 20,000 files open, and without",
+     purgala::bench::RunInUse},
 };
 
 void Usage() {

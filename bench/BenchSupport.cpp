@@ -220,4 +220,21 @@ std::size_t HeapInUse() {
     return info.uordblks + info.hblkhd - rows.reserved + rows.inUse;
 }
 
+void WriteFolderConfig(const ProgramDir& program, const std::string& folder) {
+    std::string text(DefaultConfigText);
+    const std::string empty = "\t<folders>\t</folders>";
+    text.replace(
+        text.find(empty), empty.size(),
+        "\t<folders><folder name=\"bench\" fullpath=\"" + folder + "\" ext=\"\"/>\t</folders>");
+    std::FILE* file = std::fopen((program.Path() + "/PurgalaConfig.xml").c_str(), "wb");
+    const bool written =
+        file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    if (!written) {
+        throw std::runtime_error("cannot write the configuration");
+    }
+}
+
 }  // namespace purgala::bench

@@ -71,6 +71,10 @@ private:
     ScratchDir dir_;
 };
 
+// Writes the default document with `folder` as its one folder, every file listed, into the
+// program folder.
+void WriteFolderConfig(const ProgramDir& program, const std::string& folder);
+
 // GNU find in the C locale: its fastest, and names that are not UTF-8 still match.
 inline const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
 

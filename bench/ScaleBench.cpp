@@ -7,14 +7,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
 
 #include "app/uMain.h"
 #include "bench/BenchCommands.h"
-#include "config/Config.h"
 #include "platform/Dialogs.h"
 
 namespace purgala::bench {
@@ -42,19 +40,7 @@ double Command(const char* name, const std::function<void()>& run) {
 int RunScale(const Options& options) {
     const SyntheticTree synthetic(options);
     const ProgramDir program(options.parent);
-    {
-        // The default document with the synthetic tree as its one folder, every file listed.
-        std::string text(DefaultConfigText);
-        const std::string empty = "\t<folders>\t</folders>";
-        text.replace(text.find(empty), empty.size(),
-                     "\t<folders><folder name=\"bench\" fullpath=\"" + synthetic.Path() +
-                         "\" ext=\"\"/>\t</folders>");
-        std::FILE* file = std::fopen((program.Path() + "/PurgalaConfig.xml").c_str(), "wb");
-        if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-            throw std::runtime_error("cannot write the configuration");
-        }
-        std::fclose(file);
-    }
+    WriteFolderConfig(program, synthetic.Path());
     RunQuiet({"find", synthetic.Path(), "-type", "f", "-printf", ""});  // a warm cache
     std::printf("tree: %zu files in %zu folders; one run each, window showing\n", synthetic.Files(),
                 synthetic.Folders());
