@@ -9,8 +9,9 @@
 #include <string>
 
 #include "config/Config.h"
-#include "tests/TestSupport.h"
+#include "config/ConfigLocation.h"
 #include "platform/Errors.h"
+#include "tests/TestSupport.h"
 
 namespace purgala {
 namespace {
@@ -249,6 +250,38 @@ TEST_F(ConfigTest, ProgramFolderThatCannotHoldTheFileHandsItToTheUserFolder) {
     WriteFile(temp_ / "blocked", "x");  // a file where a folder should be
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp_ / "blocked/xdg"));
     EXPECT_THROW(GetConfig().Save(), InOutError);
+}
+
+// The folder the program was installed into is not the user's to keep files in, even when the
+// user may write to it (root may write anywhere); it is recognised by its real path.
+TEST_F(ConfigTest, OnlyAProgramFolderOutsideTheInstallationKeepsANewFile) {
+    const std::string program = temp_ / "bin";
+    fs::create_directory(program);
+    fs::create_directory_symlink("bin", temp_ / "link");
+    const std::string elsewhere = temp_ / "usr/bin";
+    fs::create_directories(elsewhere);
+    const std::string beside = program + "/PurgalaConfig.xml";
+    const struct {
+        const char* what;
+        std::string installed;
+        bool fileThere;
+        std::string expected;
+    } cases[] = {
+        {"installed elsewhere", elsewhere, false, beside},
+        {"install folder that does not exist", temp_ / "none", false, beside},
+        {"installed here", program, false, UserFile()},
+        {"installed here, named through a link", temp_ / "link/", false, UserFile()},
+        {"installed here, a file already there", program, true, beside},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(beside);
+        if (c.fileThere) {
+            WriteFile(beside, DefaultConfigText);
+        }
+        const std::string_view installed[] = {"/nonexistent/bin", c.installed};
+        EXPECT_EQ(ChooseConfigFile(program, installed, "PurgalaConfig.xml"), c.expected);
+    }
 }
 
 TEST_F(ConfigTest, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
