@@ -284,6 +284,33 @@ TEST_F(ConfigTest, OnlyAProgramFolderOutsideTheInstallationKeepsANewFile) {
     }
 }
 
+// A huge file is refused by its size before it is read and stays as it is; a file at the bound
+// is read (its NUL bytes, not its size, fail it). Sparse files: nothing is written to disk.
+TEST_F(ConfigTest, FileAboveTheSizeBoundIsRefusedUnreadAndStays) {
+    WriteFile(file_, "<config/>");
+    for (const std::int64_t size : {kMaxConfigFileBytes + 1, std::int64_t{8} << 30}) {
+        fs::resize_file(file_, static_cast<std::uintmax_t>(size));
+        const auto written = fs::last_write_time(file_);
+        try {
+            GetConfig();
+            ADD_FAILURE() << "loaded";
+        } catch (const ParseError& e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(file_ + ": " + std::to_string(size) +
+                                                          " bytes, more than the 64 MiB"))
+                << e.what();
+        }
+        EXPECT_EQ(fs::file_size(file_), static_cast<std::uintmax_t>(size));
+        EXPECT_EQ(fs::last_write_time(file_), written);
+    }
+    fs::resize_file(file_, static_cast<std::uintmax_t>(kMaxConfigFileBytes));
+    EXPECT_THROW(
+        try { GetConfig(); } catch (const ParseError& e) {
+            EXPECT_STREQ(e.what(), (file_ + ": NUL byte at offset 9").c_str());
+            throw;
+        },
+        ParseError);
+}
+
 TEST_F(ConfigTest, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root may create files in any folder";
