@@ -11,5 +11,6 @@ int RunSort(const Options& options);
 int RunDelete(const Options& options);
 int RunScale(const Options& options);
 int RunFolders(const Options& options);
+int RunFailures(const Options& options);
 
 }  // namespace purgala::bench

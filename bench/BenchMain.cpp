@@ -35,6 +35,8 @@ const Command kCommands[] = {
      purgala::bench::RunScale},
     {"folders", "load, Check Temps and the settings dialog with many configured empty folders",
      purgala::bench::RunFolders},
+    {"failures", "Delete where every checked row fails: the message and its details",
+     purgala::bench::RunFailures},
 };
 
 void Usage() {
