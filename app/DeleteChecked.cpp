@@ -1,4 +1,5 @@
 // "&Delete": the files of the checked file rows go from disk, and their rows from the tree.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <string_view>
@@ -17,28 +18,23 @@ namespace purgala {
 
 namespace {
 
-// How many failed files the closing message names; the count covers them all.
+// How many failed files the closing message names; its details list them all.
 constexpr std::size_t kNamedFailures = 5;
 
 // One entry per file, however many rows listed it: the same file met under two configured
 // folders fails twice for the same reason.
 struct TFailures {
-    std::size_t count = 0;
-    std::vector<std::pair<std::string, std::string>> named;  // path, reason
-    std::set<std::pair<TFileIdentity, std::string>> seen;    // file, and its path if unscanned
+    std::vector<std::pair<std::string, std::string>> all;  // path, reason, in the order tried
+    std::set<std::pair<TFileIdentity, std::string>> seen;  // file, and its path if unscanned
 
     void Add(const TFileNodeData& data, std::string reason) {
         std::string path = data.FullPath();
         const bool fresh = data.IsScannedFile()
                                ? seen.emplace(data.Stamp().identity, std::string()).second
                                : seen.emplace(TFileIdentity{}, path).second;
-        if (!fresh) {
-            return;
+        if (fresh) {
+            all.emplace_back(std::move(path), std::move(reason));
         }
-        if (named.size() < kNamedFailures) {
-            named.emplace_back(std::move(path), std::move(reason));
-        }
-        ++count;
     }
 };
 
@@ -65,20 +61,44 @@ PVirtualNode FolderRowOf(const TVirtualStringTree& tree, PVirtualNode row) {
     return row;
 }
 
+// "path: reason", appended to `text`.
+void AppendFailure(QString& text, const std::pair<std::string, std::string>& failure) {
+    text += DecodeFileName(failure.first);
+    text += QLatin1String(": ");
+    text += QString::fromStdString(failure.second);
+}
+
+// The first few failures in the text, every one of them in the details, where they can be read
+// and copied however many there are.
 void ReportFailures(QWidget* parent, const TFailures& failures) {
-    QString text = failures.count == 1
-                       ? TFMMain::tr("1 file could not be deleted:")
-                       : TFMMain::tr("%1 files could not be deleted:").arg(failures.count);
+    const std::size_t count = failures.all.size();
+    QString text = count == 1 ? TFMMain::tr("1 file could not be deleted:")
+                              : TFMMain::tr("%1 files could not be deleted:").arg(count);
     text += '\n';
-    for (const auto& [path, reason] : failures.named) {
-        text += '\n' + DecodeFileName(path) + QStringLiteral(": ") + QString::fromStdString(reason);
+    for (std::size_t i = 0; i < std::min(count, kNamedFailures); ++i) {
+        text += '\n';
+        AppendFailure(text, failures.all[i]);
     }
-    if (failures.count > failures.named.size()) {
-        text += '\n' + TFMMain::tr("and %1 more.").arg(failures.count - failures.named.size());
+    if (count > kNamedFailures) {
+        text += '\n' + TFMMain::tr("and %1 more.").arg(count - kNamedFailures);
+    }
+    QString details;
+    // One growing text, not a list of lines joined later: 100,000 failures stay quick.
+    std::size_t guess = 0;
+    for (const auto& [path, reason] : failures.all) {
+        guess += path.size() + reason.size() + 3;
+    }
+    details.reserve(static_cast<qsizetype>(guess));
+    for (const auto& failure : failures.all) {
+        if (!details.isEmpty()) {
+            details += '\n';
+        }
+        AppendFailure(details, failure);
     }
     TMessageRequest message;
     message.parent = parent;
     message.text = text;
+    message.detailedText = details;
     message.caption = TFMMain::tr("Warning");
     message.icon = QMessageBox::Warning;
     message.buttons = QMessageBox::Ok;
@@ -172,7 +192,7 @@ void TFMMain::btnOpenFolderClick() {
     ShowTotals(
         tr("%1 deleted, %2 freed")
             .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
-    if (failures.count > 0) {
+    if (!failures.all.empty()) {
         ReportFailures(this, failures);
     }
 }

@@ -12,5 +12,6 @@ int RunDelete(const Options& options);
 int RunScale(const Options& options);
 int RunFolders(const Options& options);
 int RunInUse(const Options& options);
+int RunFailures(const Options& options);
 
 }  // namespace purgala::bench

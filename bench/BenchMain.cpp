@@ -37,6 +37,8 @@ const Command kCommands[] = {
      purgala::bench::RunFolders},
     {"inuse", "Check Temps with 1,000 processes holding 20,000 files open, and without",
      purgala::bench::RunInUse},
+    {"failures", "Delete where every checked row fails: the message and its details",
+     purgala::bench::RunFailures},
 };
 
 void Usage() {

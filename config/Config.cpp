@@ -185,7 +185,7 @@ void TConfig::Save() const {
 
 std::string TConfig::GetConfigFileName() {
     // The separator is added even after "/", which the file system reads as one.
-    return ChooseConfigFile(ProgramFolder(), kConfigFileName);
+    return ChooseConfigFile(ProgramFolder(), InstalledProgramDirs(), kConfigFileName);
 }
 
 void TConfig::WriteDefaultConfig() {

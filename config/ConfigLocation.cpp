@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <QStandardPaths>
+#include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "platform/Errors.h"
 #include "platform/FileNames.h"
@@ -20,14 +23,44 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// The folder's path with every link resolved; empty when it does not exist.
+std::string RealPath(const std::string& path) {
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
+                                                           &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+bool IsInstalledDir(const std::string& programDir,
+                    std::span<const std::string_view> installedDirs) {
+    const std::string real = RealPath(programDir);
+    for (std::string_view dir : installedDirs) {
+        if (!real.empty() && RealPath(std::string(dir)) == real) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Set by the build (data/CMakeLists.txt).
+constexpr std::array<std::string_view, 2> kInstalledProgramDirs = {PURGALA_INSTALL_BINDIR,
+                                                                   PURGALA_PACKAGE_BINDIR};
+
 }  // namespace
 
-std::string ChooseConfigFile(const std::string& programDir, std::string_view fileName) {
+std::span<const std::string_view> InstalledProgramDirs() {
+    return kInstalledProgramDirs;
+}
+
+std::string ChooseConfigFile(const std::string& programDir,
+                             std::span<const std::string_view> installedDirs,
+                             std::string_view fileName) {
     std::string beside = programDir + "/" + std::string(fileName);
     struct stat status {};
     const bool fileThere = ::stat(beside.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-    // access() also says no for a folder on a read-only mount, whatever its mode bits.
-    if (fileThere || ::access(programDir.c_str(), W_OK) == 0) {
+    // access() also says no for a folder on a read-only mount, whatever its mode bits. Root may
+    // write to the folder it installed into, but that folder belongs to the package.
+    if (fileThere ||
+        (::access(programDir.c_str(), W_OK) == 0 && !IsInstalledDir(programDir, installedDirs))) {
         return beside;
     }
     return UserConfigDir() + "/" + std::string(fileName);

@@ -1,6 +1,7 @@
 #include "config/PurgalaConfig.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 
@@ -536,14 +537,27 @@ void TXMLConfigType::SetVersionNo(std::int32_t value) {
 
 namespace {
 
-// The whole file, read by its exact bytes: its name need not be valid UTF-8.
+// `how` says by how much: "9000000000 bytes, more than".
+[[noreturn]] void FailTooLarge(const std::string& path, const std::string& how) {
+    throw ParseError(path + ": " + how + " the " + std::to_string(kMaxConfigFileBytes >> 20) +
+                     " MiB (" + std::to_string(kMaxConfigFileBytes) +
+                     " bytes) a configuration file may have; it is left as it is");
+}
+
+// The whole file, read by its exact bytes: its name need not be valid UTF-8. A file above the
+// bound is refused by its size before anything is read.
 QByteArray ReadWholeFile(const std::string& path) {
     const auto fail = [&path] { throw ParseError(path + ": " + std::strerror(errno)); };
     const TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
+    struct stat status {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &status) != 0) {
         fail();
     }
+    if (status.st_size > kMaxConfigFileBytes) {
+        FailTooLarge(path, std::to_string(status.st_size) + " bytes, more than");
+    }
     QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(status.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
@@ -555,6 +569,10 @@ QByteArray ReadWholeFile(const std::string& path) {
                 continue;
             }
             fail();
+        }
+        // The file grew since, or is not one that tells its size.
+        if (bytes.size() + got > kMaxConfigFileBytes) {
+            FailTooLarge(path, "grown while being read beyond");
         }
         bytes.append(buffer, got);
     }

@@ -243,14 +243,19 @@ public:
     void SetVersionNo(std::int32_t value) override;
 };
 
-// Parses the file (named by its file-system bytes) and binds its root. The declared encoding
-// decides how the bytes read. ParseError, carrying the parser's reason, when the file cannot be
-// read, is not well-formed XML, declares an encoding that cannot be decoded or holds bytes that
-// do not fit it; InterfaceError when the root is not `config` in no namespace.
 // A folder's `age` as written: a whole number of days, digits only ("7", "0"); nothing for any
 // other text ("", "-1", "+7", "7.5", "a week").
 std::optional<std::int32_t> AgeDaysOf(const QString& text);
 
+// Parses the file (named by its file-system bytes) and binds its root. The declared encoding
+// decides how the bytes read. ParseError, carrying the parser's reason, when the file cannot be
+// read, is not well-formed XML, declares an encoding that cannot be decoded or holds bytes that
+// do not fit it, or is larger than kMaxConfigFileBytes (refused before a byte is read, naming the
+// file and its size); InterfaceError when the root is not `config` in no namespace.
 std::shared_ptr<IXMLConfigType> LoadConfigDocument(const std::string& fileName);
+
+// A few dozen folders take a few kilobytes; this bound stops a huge file from taking the memory
+// of the machine (a document in memory takes several times its size).
+inline constexpr std::int64_t kMaxConfigFileBytes = std::int64_t{64} << 20;
 
 }  // namespace purgala

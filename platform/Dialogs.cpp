@@ -25,6 +25,7 @@ QMessageBox::StandardButton ShowMessage(const TMessageRequest& request) {
     }
     QMessageBox box(request.icon, request.caption, request.text, request.buttons, request.parent);
     box.setInformativeText(request.informativeText);
+    box.setDetailedText(request.detailedText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

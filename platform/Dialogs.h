@@ -18,6 +18,7 @@ struct TMessageRequest {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QString informativeText{};  // shown under the text, smaller; empty for none
+    QString detailedText{};     // behind a "Show Details..." button, selectable; empty for none
 };
 
 // Shows a message box and returns the button pressed.

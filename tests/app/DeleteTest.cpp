@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -420,6 +421,44 @@ TEST_F(DeleteTest, FailureMessageNamesTheFirstFewAndCountsThemAll) {
     EXPECT_TRUE(text.startsWith("8 files could not be deleted:")) << text.toStdString();
     EXPECT_EQ(text.count(QString::fromStdString(data_.Path() + "/f")), 5);
     EXPECT_TRUE(text.endsWith("and 3 more.")) << text.toStdString();
+    // The details name every one with its reason, the five named first.
+    const QStringList details = messages_[1].detailedText.split('\n');
+    ASSERT_EQ(details.size(), 8);
+    for (int i = 0; i < 8; ++i) {
+        const QString path = QString::fromStdString(data_ / ('f' + std::to_string(i) + ".tmp"));
+        EXPECT_EQ(
+            details.filter(QRegularExpression('^' + QRegularExpression::escape(path) + ": \\w"))
+                .size(),
+            1)
+            << details.join('\n').toStdString();
+        EXPECT_EQ(text.contains('\n' + details[i] + '\n'), i < 5) << i;
+    }
+}
+
+// However many fail, each is in the details with its reason; rows the scan never listed fail
+// without touching the disk.
+TEST_F(DeleteTest, AHundredThousandFailuresAreAllInTheDetails) {
+    constexpr int kCount = 100'000;
+    PVirtualNode folder = Tree().AddChild(nullptr);
+    Tree().GetNodeData(folder).SetText(TFieldKind::FullPath, data_.Path());
+    for (int i = 0; i < kCount; ++i) {
+        PVirtualNode row = Tree().AddChild(folder);
+        Tree().GetNodeData(row).SetText(TFieldKind::FullPath, data_ / ('f' + std::to_string(i)));
+        Tree().SetCheckState(row, TCheckState::Checked);
+    }
+
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(Tree().TotalCount(), kCount + 1u);
+    const QString text = FailureMessage();
+    EXPECT_TRUE(text.startsWith("100000 files could not be deleted:")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("and 99995 more.")) << text.toStdString();
+    const QStringList details = messages_[1].detailedText.split('\n');
+    ASSERT_EQ(details.size(), kCount);
+    // Tried from the bottom row up.
+    const QString reason = QStringLiteral(": it was not listed by a scan");
+    EXPECT_EQ(details.front(), QString::fromStdString(data_ / "f99999") + reason);
+    EXPECT_EQ(details[kCount / 2], QString::fromStdString(data_ / "f49999") + reason);
+    EXPECT_EQ(details.back(), QString::fromStdString(data_ / "f0") + reason);
 }
 
 // The first status panel follows every change of the rows and their boxes; the question says

@@ -9,8 +9,9 @@
 #include <string>
 
 #include "config/Config.h"
-#include "tests/TestSupport.h"
+#include "config/ConfigLocation.h"
 #include "platform/Errors.h"
+#include "tests/TestSupport.h"
 
 namespace purgala {
 namespace {
@@ -249,6 +250,65 @@ TEST_F(ConfigTest, ProgramFolderThatCannotHoldTheFileHandsItToTheUserFolder) {
     WriteFile(temp_ / "blocked", "x");  // a file where a folder should be
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(temp_ / "blocked/xdg"));
     EXPECT_THROW(GetConfig().Save(), InOutError);
+}
+
+// The folder the program was installed into is not the user's to keep files in, even when the
+// user may write to it (root may write anywhere); it is recognised by its real path.
+TEST_F(ConfigTest, OnlyAProgramFolderOutsideTheInstallationKeepsANewFile) {
+    const std::string program = temp_ / "bin";
+    fs::create_directory(program);
+    fs::create_directory_symlink("bin", temp_ / "link");
+    const std::string elsewhere = temp_ / "usr/bin";
+    fs::create_directories(elsewhere);
+    const std::string beside = program + "/PurgalaConfig.xml";
+    const struct {
+        const char* what;
+        std::string installed;
+        bool fileThere;
+        std::string expected;
+    } cases[] = {
+        {"installed elsewhere", elsewhere, false, beside},
+        {"install folder that does not exist", temp_ / "none", false, beside},
+        {"installed here", program, false, UserFile()},
+        {"installed here, named through a link", temp_ / "link/", false, UserFile()},
+        {"installed here, a file already there", program, true, beside},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(beside);
+        if (c.fileThere) {
+            WriteFile(beside, DefaultConfigText);
+        }
+        const std::string_view installed[] = {"/nonexistent/bin", c.installed};
+        EXPECT_EQ(ChooseConfigFile(program, installed, "PurgalaConfig.xml"), c.expected);
+    }
+}
+
+// A huge file is refused by its size before it is read and stays as it is; a file at the bound
+// is read (its NUL bytes, not its size, fail it). Sparse files: nothing is written to disk.
+TEST_F(ConfigTest, FileAboveTheSizeBoundIsRefusedUnreadAndStays) {
+    WriteFile(file_, "<config/>");
+    for (const std::int64_t size : {kMaxConfigFileBytes + 1, std::int64_t{8} << 30}) {
+        fs::resize_file(file_, static_cast<std::uintmax_t>(size));
+        const auto written = fs::last_write_time(file_);
+        try {
+            GetConfig();
+            ADD_FAILURE() << "loaded";
+        } catch (const ParseError& e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(file_ + ": " + std::to_string(size) +
+                                                          " bytes, more than the 64 MiB"))
+                << e.what();
+        }
+        EXPECT_EQ(fs::file_size(file_), static_cast<std::uintmax_t>(size));
+        EXPECT_EQ(fs::last_write_time(file_), written);
+    }
+    fs::resize_file(file_, static_cast<std::uintmax_t>(kMaxConfigFileBytes));
+    EXPECT_THROW(
+        try { GetConfig(); } catch (const ParseError& e) {
+            EXPECT_STREQ(e.what(), (file_ + ": NUL byte at offset 9").c_str());
+            throw;
+        },
+        ParseError);
 }
 
 TEST_F(ConfigTest, AWritableFileInAFolderThatIsNotIsRewrittenInPlace) {
