@@ -6,7 +6,6 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <pugixml.hpp>
 #include <string_view>
 
@@ -242,10 +241,6 @@ public:
     std::shared_ptr<IXMLFoldersType> GetFolders() override;
     void SetVersionNo(std::int32_t value) override;
 };
-
-// A folder's `age` as written: a whole number of days, digits only ("7", "0"); nothing for any
-// other text ("", "-1", "+7", "7.5", "a week").
-std::optional<std::int32_t> AgeDaysOf(const QString& text);
 
 // Parses the file (named by its file-system bytes) and binds its root. The declared encoding
 // decides how the bytes read. ParseError, carrying the parser's reason, when the file cannot be

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "config/AttributeValues.h"
 #include "config/Config.h"
 #include "config/uAddFolder.h"
 #include "platform/Colors.h"

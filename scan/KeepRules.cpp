@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "config/PurgalaConfig.h"
+#include "config/AttributeValues.h"
 
 namespace purgala {
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "config/PurgalaConfig.h"
-
 namespace purgala {
 namespace {
 
