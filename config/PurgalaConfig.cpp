@@ -401,7 +401,15 @@ void TXMLFolderType::SetExt(const QString& value) {
     SetText("ext", value);
 }
 std::int32_t TXMLFolderType::GetAge() {
-    return HasAttribute("age") ? GetInteger("age") : 0;
+    if (!HasAttribute("age")) {
+        return 0;
+    }
+    const QString text = GetText("age");
+    if (const auto days = AgeDaysOf(text)) {
+        return *days;
+    }
+    throw ConvertError("not a whole number of days: " +
+                       Describe(Element(), "age", text.toUtf8().constData()));
 }
 void TXMLFolderType::SetAge(std::int32_t value) {
     if (value > 0) {

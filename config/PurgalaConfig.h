@@ -82,7 +82,8 @@ public:
     virtual void SetExt(const QString& value) = 0;
     // `age`, which only a folder with an age rule carries: files changed fewer days ago than
     // this are left unchecked. Reading it never adds it. GetAge gives 0 when it is absent and
-    // fails with ConvertError when it is no integer; SetAge below 1 removes it.
+    // fails with ConvertError when it is no whole number of days (AgeDaysOf); SetAge below 1
+    // removes it.
     virtual std::int32_t GetAge() = 0;
     virtual void SetAge(std::int32_t value) = 0;
     // The same attribute as written, for keeping a value that is no number: empty when absent,

@@ -83,7 +83,7 @@ TEST_F(XmlTest, TextGetterOfMissingAttributeAppendsItEmpty) {
 TEST_F(XmlTest, AgeIsWrittenOnlyForAFolderWithARule) {
     auto folders = Folders(
         "<folder name=\"a\"/><folder name=\"b\" age=\"7\"/>"
-        "<folder name=\"c\" age=\"a week\"/>");
+        "<folder name=\"c\" age=\"a week\"/><folder name=\"d\" age=\"-1\"/>");
     auto plain = folders->GetFolder(0);
     EXPECT_EQ(plain->GetAge(), 0);
     EXPECT_EQ(plain->GetAgeText(), QString());
@@ -96,6 +96,7 @@ TEST_F(XmlTest, AgeIsWrittenOnlyForAFolderWithARule) {
     EXPECT_EQ(Xml(*plain), "<folder name=\"a\" age=\"30\"/>");
     auto bad = folders->GetFolder(2);
     EXPECT_THROW(bad->GetAge(), ConvertError);
+    EXPECT_THROW(folders->GetFolder(3)->GetAge(), ConvertError);
     EXPECT_EQ(bad->GetAgeText(), "a week");
     bad->SetAgeText({});
     EXPECT_EQ(Xml(*bad), "<folder name=\"c\"/>");
