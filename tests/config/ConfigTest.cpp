@@ -9,8 +9,8 @@
 #include <string>
 
 #include "config/Config.h"
-#include "tests/TestSupport.h"
 #include "platform/Errors.h"
+#include "tests/TestSupport.h"
 
 namespace purgala {
 namespace {
