@@ -1,4 +1,6 @@
-// "&Delete": the files of the checked file rows go from disk, and their rows from the tree.
+// "&Delete": the files of the checked file rows go from disk, or to the trash when the user chose
+// so, and their rows from the tree.
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -7,11 +9,13 @@
 
 #include "app/Progress.h"
 #include "app/uMain.h"
+#include "config/Config.h"
 #include "platform/Dialogs.h"
 #include "platform/FileNames.h"
 #include "scan/FACtrl.h"
 #include "util/DeleteDiskFile.h"
 #include "util/FileUtils.h"
+#include "util/TrashFile.h"
 
 namespace purgala {
 
@@ -65,10 +69,17 @@ PVirtualNode FolderRowOf(const TVirtualStringTree& tree, PVirtualNode row) {
     return row;
 }
 
-void ReportFailures(QWidget* parent, const TFailures& failures) {
-    QString text = failures.count == 1
-                       ? TFMMain::tr("1 file could not be deleted:")
-                       : TFMMain::tr("%1 files could not be deleted:").arg(failures.count);
+void ReportFailures(QWidget* parent, const TFailures& failures, bool toTrash) {
+    QString text;
+    if (toTrash) {
+        text = failures.count == 1
+                   ? TFMMain::tr("1 file could not be moved to the trash:")
+                   : TFMMain::tr("%1 files could not be moved to the trash:").arg(failures.count);
+    } else {
+        text = failures.count == 1
+                   ? TFMMain::tr("1 file could not be deleted:")
+                   : TFMMain::tr("%1 files could not be deleted:").arg(failures.count);
+    }
     text += '\n';
     for (const auto& [path, reason] : failures.named) {
         text += '\n' + DecodeFileName(path) + QStringLiteral(": ") + QString::fromStdString(reason);
@@ -112,6 +123,7 @@ QString TFMMain::CheckedSummary() const {
 
 void TFMMain::btnOpenFolderClick() {
     BeginCommand();
+    const bool toTrash = GetConfig().GetRoot()->GetTrash();
     TMessageRequest question;
     question.parent = this;
     question.text = tr("Are you sure to delete the files from disk?");
@@ -119,6 +131,9 @@ void TFMMain::btnOpenFolderClick() {
     question.icon = QMessageBox::Question;
     question.buttons = QMessageBox::Yes | QMessageBox::No;
     question.informativeText = CheckedSummary();
+    if (toTrash) {
+        question.informativeText += '\n' + tr("They will be moved to the trash.");
+    }
     if (ShowMessage(question) == QMessageBox::No) {
         return;
     }
@@ -126,9 +141,16 @@ void TFMMain::btnOpenFolderClick() {
 
     TFailures failures;
     TFileTotals freed;
+    TFileTotals trashed;
     {
         TUpdateBracket bracket(*VT);
-        TDiskFileDeleter deleter;
+        std::optional<TDiskFileDeleter> deleter;
+        std::optional<TTrashMover> mover;
+        if (toTrash) {
+            mover.emplace();
+        } else {
+            deleter.emplace();
+        }
         TFolderPaths folderPaths;
         TProgressReporter progress(*SBPanel0);
         const std::size_t toDelete = checked_.count;
@@ -142,8 +164,9 @@ void TFMMain::btnOpenFolderClick() {
                 TDeleteOutcome outcome;
                 if (data.IsScannedFile()) {
                     const std::string path = data.FullPath();
+                    const TListedFile listed{folder, path, data.FolderIdentity(), data.Stamp()};
                     outcome =
-                        deleter.DeleteDiskFile({folder, path, data.FolderIdentity(), data.Stamp()});
+                        toTrash ? mover->MoveToTrash(listed) : deleter->DeleteDiskFile(listed);
                 } else {
                     // Without the identity the scan records, the entry could be anything.
                     outcome.reason = "it was not listed by a scan";
@@ -155,6 +178,8 @@ void TFMMain::btnOpenFolderClick() {
                 } else {
                     if (outcome.result == TDeleteResult::Deleted) {
                         freed.Add(bytes);
+                    } else if (outcome.result == TDeleteResult::Trashed) {
+                        trashed.Add(bytes);
                     }
                     listed_.Remove(bytes);
                     checked_.Remove(bytes);
@@ -162,18 +187,26 @@ void TFMMain::btnOpenFolderClick() {
                 }
                 ++done;
                 progress.Step([&] {
-                    return tr("Deleting in %1: %2 of %3 done")
+                    return (toTrash ? tr("Moving to the trash from %1: %2 of %3 done")
+                                    : tr("Deleting in %1: %2 of %3 done"))
                         .arg(DecodeFileName(folder), CountText(done), CountText(toDelete));
                 });
             }
             row = previous;
         }
     }
-    ShowTotals(
-        tr("%1 deleted, %2 freed")
-            .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
+    if (toTrash) {
+        // The space is freed only when the trash is emptied.
+        ShowTotals(tr("%1 moved to the trash (%2), no space freed yet")
+                       .arg(FilesText(trashed.count),
+                            TFACtrl::SizeText(static_cast<double>(trashed.bytes))));
+    } else {
+        ShowTotals(
+            tr("%1 deleted, %2 freed")
+                .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
+    }
     if (failures.count > 0) {
-        ReportFailures(this, failures);
+        ReportFailures(this, failures, toTrash);
     }
 }
 
