@@ -7,6 +7,14 @@
 // one, no link followed, no mount crossed, the entry still the listed file to the nanosecond),
 // and removed with unlinkat on its folder. What is left is the moment between that check and
 // the removal, which no system call closes.
+//
+// A move to the trash closes it by checking after the move (TrashFile.h). The same could be done
+// here: rename the file to a private name in its folder, check that, then unlink it or put it
+// back. Measured with bench_purgala delete (Release, 20,000 files in a 200,000-file tree, best
+// of 3, a shared and busy 2-core machine), that takes 1.17 and 1.67 times what find -delete
+// takes, against 0.67 and 0.54 for check-then-unlink: the rename and the second check cost more
+// than the removal itself. Beyond the 0.8 times find -delete the deletion must stay within, so
+// the deletion checks and then unlinks.
 
 #include "util/ListedFile.h"
 
