@@ -1,5 +1,7 @@
-// "&Delete": the files of the checked file rows go from disk, and their rows from the tree.
+// "&Delete": the files of the checked file rows go from disk, or to the trash when the user chose
+// so, and their rows from the tree.
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -8,11 +10,13 @@
 
 #include "app/Progress.h"
 #include "app/uMain.h"
+#include "config/Config.h"
 #include "platform/Dialogs.h"
 #include "platform/FileNames.h"
 #include "scan/FACtrl.h"
 #include "util/DeleteDiskFile.h"
 #include "util/FileUtils.h"
+#include "util/TrashFile.h"
 
 namespace purgala {
 
@@ -70,10 +74,16 @@ void AppendFailure(QString& text, const std::pair<std::string, std::string>& fai
 
 // The first few failures in the text, every one of them in the details, where they can be read
 // and copied however many there are.
-void ReportFailures(QWidget* parent, const TFailures& failures) {
+void ReportFailures(QWidget* parent, const TFailures& failures, bool toTrash) {
     const std::size_t count = failures.all.size();
-    QString text = count == 1 ? TFMMain::tr("1 file could not be deleted:")
-                              : TFMMain::tr("%1 files could not be deleted:").arg(count);
+    QString text;
+    if (toTrash) {
+        text = count == 1 ? TFMMain::tr("1 file could not be moved to the trash:")
+                          : TFMMain::tr("%1 files could not be moved to the trash:").arg(count);
+    } else {
+        text = count == 1 ? TFMMain::tr("1 file could not be deleted:")
+                          : TFMMain::tr("%1 files could not be deleted:").arg(count);
+    }
     text += '\n';
     for (std::size_t i = 0; i < std::min(count, kNamedFailures); ++i) {
         text += '\n';
@@ -132,6 +142,7 @@ QString TFMMain::CheckedSummary() const {
 
 void TFMMain::btnOpenFolderClick() {
     BeginCommand();
+    const bool toTrash = GetConfig().GetRoot()->GetTrash();
     TMessageRequest question;
     question.parent = this;
     question.text = tr("Are you sure to delete the files from disk?");
@@ -139,6 +150,9 @@ void TFMMain::btnOpenFolderClick() {
     question.icon = QMessageBox::Question;
     question.buttons = QMessageBox::Yes | QMessageBox::No;
     question.informativeText = CheckedSummary();
+    if (toTrash) {
+        question.informativeText += '\n' + tr("They will be moved to the trash.");
+    }
     if (ShowMessage(question) == QMessageBox::No) {
         return;
     }
@@ -146,9 +160,16 @@ void TFMMain::btnOpenFolderClick() {
 
     TFailures failures;
     TFileTotals freed;
+    TFileTotals trashed;
     {
         TUpdateBracket bracket(*VT);
-        TDiskFileDeleter deleter;
+        std::optional<TDiskFileDeleter> deleter;
+        std::optional<TTrashMover> mover;
+        if (toTrash) {
+            mover.emplace();
+        } else {
+            deleter.emplace();
+        }
         TFolderPaths folderPaths;
         TProgressReporter progress(*SBPanel0);
         const std::size_t toDelete = checked_.count;
@@ -162,8 +183,9 @@ void TFMMain::btnOpenFolderClick() {
                 TDeleteOutcome outcome;
                 if (data.IsScannedFile()) {
                     const std::string path = data.FullPath();
+                    const TListedFile listed{folder, path, data.FolderIdentity(), data.Stamp()};
                     outcome =
-                        deleter.DeleteDiskFile({folder, path, data.FolderIdentity(), data.Stamp()});
+                        toTrash ? mover->MoveToTrash(listed) : deleter->DeleteDiskFile(listed);
                 } else {
                     // Without the identity the scan records, the entry could be anything.
                     outcome.reason = "it was not listed by a scan";
@@ -175,6 +197,8 @@ void TFMMain::btnOpenFolderClick() {
                 } else {
                     if (outcome.result == TDeleteResult::Deleted) {
                         freed.Add(bytes);
+                    } else if (outcome.result == TDeleteResult::Trashed) {
+                        trashed.Add(bytes);
                     }
                     listed_.Remove(bytes);
                     checked_.Remove(bytes);
@@ -182,18 +206,26 @@ void TFMMain::btnOpenFolderClick() {
                 }
                 ++done;
                 progress.Step([&] {
-                    return tr("Deleting in %1: %2 of %3 done")
+                    return (toTrash ? tr("Moving to the trash from %1: %2 of %3 done")
+                                    : tr("Deleting in %1: %2 of %3 done"))
                         .arg(DecodeFileName(folder), CountText(done), CountText(toDelete));
                 });
             }
             row = previous;
         }
     }
-    ShowTotals(
-        tr("%1 deleted, %2 freed")
-            .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
+    if (toTrash) {
+        // The space is freed only when the trash is emptied.
+        ShowTotals(tr("%1 moved to the trash (%2), no space freed yet")
+                       .arg(FilesText(trashed.count),
+                            TFACtrl::SizeText(static_cast<double>(trashed.bytes))));
+    } else {
+        ShowTotals(
+            tr("%1 deleted, %2 freed")
+                .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
+    }
     if (!failures.all.empty()) {
-        ReportFailures(this, failures);
+        ReportFailures(this, failures, toTrash);
     }
 }
 

@@ -464,8 +464,16 @@ std::shared_ptr<IXMLFoldersType> TXMLConfigType::GetFolders() {
     return std::make_shared<TXMLFoldersType>(Document(), ChildElement("folders"));
 }
 
+bool TXMLConfigType::GetTrash() {
+    return Element().attribute("trash") ? GetBoolean("trash") : false;
+}
+
 void TXMLConfigType::SetVersionNo(std::int32_t value) {
     SetInteger("versionNo", value);
+}
+
+void TXMLConfigType::SetTrash(bool value) {
+    SetBoolean("trash", value);
 }
 
 // ---- Loading ----------------------------------------------------------------------------------

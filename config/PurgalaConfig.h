@@ -107,7 +107,11 @@ public:
     virtual std::int32_t GetVersionNo() = 0;
     virtual std::shared_ptr<IXMLNodesType> GetNodes() = 0;
     virtual std::shared_ptr<IXMLFoldersType> GetFolders() = 0;
+    // Whether "&Delete" moves files to the trash. Unlike the other getters, a missing `trash`
+    // reads as false and is not added: a document that never had the choice is saved unchanged.
+    virtual bool GetTrash() = 0;
     virtual void SetVersionNo(std::int32_t value) = 0;
+    virtual void SetTrash(bool value) = 0;
 };
 
 // ---- Implementation ---------------------------------------------------------------------------
@@ -240,7 +244,9 @@ public:
     std::int32_t GetVersionNo() override;
     std::shared_ptr<IXMLNodesType> GetNodes() override;
     std::shared_ptr<IXMLFoldersType> GetFolders() override;
+    bool GetTrash() override;
     void SetVersionNo(std::int32_t value) override;
+    void SetTrash(bool value) override;
 };
 
 // Parses the file (named by its file-system bytes) and binds its root. The declared encoding

@@ -1,6 +1,7 @@
 #include "config/uOptions.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -105,7 +106,13 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     btnDel->setGeometry(482, 85, buttonWidth, 25);
     btnOpen->setGeometry(481, 137, buttonWidth, 25);
     btnExit->setGeometry(481, 337, buttonWidth, 25);
-    setFixedSize(621 + buttonWidth - 129, 391);
+    // In the free space above "Close"; the dialog grows where the caption is wider than the
+    // buttons.
+    cbTrash = new QCheckBox(tr("Move deleted files to the trash"), this);
+    cbTrash->setObjectName("cbTrash");
+    const int boxWidth = cbTrash->sizeHint().width();
+    cbTrash->setGeometry(481, 297, boxWidth, std::max(25, cbTrash->sizeHint().height()));
+    setFixedSize(std::max(621 + buttonWidth - 129, 481 + boxWidth + 10), 391);
 
     connect(btnAdd, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnAddClick));
     connect(btnDel, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnDelClick));
@@ -151,6 +158,13 @@ void TfmSetting::FormShow() {
             }
         }
     }
+    try {
+        trashRead_ = GetConfig().GetRoot()->GetTrash();
+    } catch (const ConvertError&) {
+        // Shown unchecked; the close writes what the box then says.
+        trashRead_.reset();
+    }
+    cbTrash->setChecked(trashRead_.value_or(false));
     listRead_ = true;
     ClearFocusedRow();
 }
@@ -258,6 +272,10 @@ void TfmSetting::FormClose() {
         if (const auto age = ages_.find(node); age != ages_.end()) {
             folder->SetAgeText(DecodeFileName(age->second));
         }
+    }
+    // Only a change is written, so that a document without the choice stays as it was.
+    if (cbTrash->isChecked() != trashRead_) {
+        GetConfig().GetRoot()->SetTrash(cbTrash->isChecked());
     }
     GetConfig().Save();
 }

@@ -3,11 +3,13 @@
 // document's folder list and writes the grid back, and saves the file, whenever it closes.
 
 #include <QDialog>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "platform/VirtualTree.h"
 
+class QCheckBox;
 class QFrame;
 class QPushButton;
 class QShowEvent;
@@ -26,11 +28,12 @@ public:
     QPushButton* btnDel;   // "Delete Selected Folder"
     QPushButton* btnOpen;  // "Open Folder Explore"
     QPushButton* btnExit;  // "Close"
+    QCheckBox* cbTrash;    // "Move deleted files to the trash"
 
     // The column of each folder's age in days, empty where it has none.
     static constexpr int kAgeColumn = 4;
 
-    // Fills the grid from the document's folder list.
+    // Fills the grid from the document's folder list, and the trash box from its choice.
     void FormShow();
     void VTGetText(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType textType,
                    std::string& cellText);
@@ -39,8 +42,8 @@ public:
     void btnOpenClick();
     void VTDblClick(TVirtualStringTree& sender);
     void btnExitClick();
-    // Replaces the document's folder list with the grid's rows and saves the file; failures
-    // raise.
+    // Replaces the document's folder list with the grid's rows, writes the trash choice when
+    // it changed, and saves the file; failures raise.
     void FormClose();
 
     // Every way of closing ends here: the rows are written back once per opening. When they
@@ -61,6 +64,8 @@ private:
     bool open_ = false;  // filled from the document and not yet written back
 
     bool listRead_ = false;  // the grid was filled from the document at this opening
+    // The trash choice as read at this opening; empty when the document's value was no boolean.
+    std::optional<bool> trashRead_;
 };
 
 }  // namespace purgala

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -43,6 +44,19 @@ public:
 private:
     unsigned long oldSoftLimit_ = 0;
     void (*oldHandler_)(int) = nullptr;
+};
+
+// Sets an environment variable while the object lives, then gives the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 // The default configuration document with `folderElements` as its folder list.

@@ -510,5 +510,39 @@ TEST_F(DeleteTest, StatusBarAndQuestionTellWhatIsListedCheckedAndFreed) {
     EXPECT_EQ(status(), "2 files (2.95 KB) listed, 0 (0.00 B) checked");
 }
 
+// With the trash chosen the same command moves the files there and says so before and after;
+// without a usable trash every file stays, checked, and is named.
+TEST_F(DeleteTest, WithTheTrashChosenFilesGoToTheTrashOrStayWhereThereIsNone) {
+    const TempDir home;
+    const test::ScopedEnv homeEnv("HOME", home.Path());
+    const test::ScopedEnv dataEnv("XDG_DATA_HOME", home / "data");
+    WriteFile(data_ / "a.tmp", std::string(1000, 'x'));
+    WriteFile(data_ / "sub/a.tmp", std::string(2000, 'y'));
+    Scan(data_.Path());
+    GetConfig().GetRoot()->SetTrash(true);
+    const std::vector<Row> before = Rows();
+
+    // A file where the trash's folder for files belongs: no trash, and never a deletion.
+    WriteFile(home / "data/Trash/files", "not a folder");
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_[0].informativeText,
+              "2 files checked in 1 folder, 2.93 KB in all.\nThey will be moved to the trash.");
+    EXPECT_TRUE(FailureMessage().startsWith("2 files could not be moved to the trash:"));
+    EXPECT_TRUE(messages_[1].text.contains("no trash on its file system"));
+    EXPECT_EQ(Rows(), before);
+    EXPECT_TRUE(Exists(data_ / "a.tmp"));
+    EXPECT_TRUE(Exists(data_ / "sub/a.tmp"));
+
+    fs::remove(home / "data/Trash/files");
+    Delete(QMessageBox::Yes);
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(window_.SBPanel0->text(), "2 files moved to the trash (2.93 KB), no space freed yet");
+    EXPECT_EQ(test::ReadFile(home / "data/Trash/files/a.tmp").size() +
+                  test::ReadFile(home / "data/Trash/files/a.tmp.2").size(),
+              3000u);
+    EXPECT_FALSE(Exists(data_ / "a.tmp"));
+    EXPECT_EQ(Tree().TotalCount(), 1u);
+}
+
 }  // namespace
 }  // namespace purgala

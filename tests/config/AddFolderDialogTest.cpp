@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
-#include "tests/TestSupport.h"
 #include "platform/Errors.h"
+#include "tests/TestSupport.h"
 
 namespace purgala {
 namespace {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
@@ -19,6 +20,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -160,6 +162,35 @@ TEST_F(SettingsDialogTest, AnUnchangedListIsRewrittenInOrderWithoutOptions) {
               "<folders><folder name=\"A\" fullpath=\"/a\" ext=\"tmp\"/>"
               "<folder name=\"\xC3\x89t\xC3\xA9\" fullpath=\"/data/\xC3\xA9t\xC3\xA9\" ext=\"\"/>"
               "<folder name=\"C\" fullpath=\"/c\" ext=\".log\"/></folders>");
+}
+
+TEST_F(SettingsDialogTest, TheTrashChoiceIsSavedOnCloseOnlyOnceMadeAndReadBack) {
+    const auto closeWith = [](std::optional<bool> check) {
+        TfmSetting dialog;
+        dialog.show();
+        const bool shown = dialog.cbTrash->isChecked();
+        if (check) {
+            dialog.cbTrash->setChecked(*check);
+        }
+        dialog.close();
+        return shown;
+    };
+    // Never chosen: unchecked, and the file is saved exactly as before the choice existed.
+    WriteConfig(ConfigWithFolders(""));
+    EXPECT_FALSE(closeWith(std::nullopt));
+    const std::string unchosen = ReadFile(File());
+    EXPECT_EQ(unchosen.find("trash"), std::string::npos);
+    EXPECT_EQ(closeWith(false), false);
+    EXPECT_EQ(ReadFile(File()), unchosen);
+
+    EXPECT_FALSE(closeWith(true));
+    EXPECT_NE(ReadFile(File()).find("<config versionNo=\"2\" trash=\"True\">"), std::string::npos);
+    ResetConfigForTesting();  // read from the file again
+    EXPECT_TRUE(closeWith(false));
+    EXPECT_NE(ReadFile(File()).find(" trash=\"False\">"), std::string::npos);
+    ResetConfigForTesting();
+    EXPECT_FALSE(closeWith(std::nullopt));
+    EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(SettingsDialogTest, DeletingTheSecondOfThreeRenumbersAndWritesTheOthers) {

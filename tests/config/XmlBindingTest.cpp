@@ -150,6 +150,15 @@ TEST_F(XmlTest, BooleanValueForms) {
     for (const char* bad : {"", "yes", "T", "1.0", "True "}) {
         EXPECT_THROW(read(bad), ConvertError) << bad;
     }
+    // The trash choice reads the same forms, but a missing one is false and is not added.
+    auto root = Load("<config versionNo=\"2\"/>");
+    EXPECT_FALSE(root->GetTrash());
+    EXPECT_EQ(Xml(*root), "<config versionNo=\"2\"/>");
+    EXPECT_TRUE(Load("<config trash=\"tRuE\"/>")->GetTrash());
+    EXPECT_THROW(Load("<config trash=\"\"/>")->GetTrash(), ConvertError);
+    root->SetTrash(true);
+    EXPECT_EQ(Xml(*root), "<config versionNo=\"2\" trash=\"True\"/>");
+
     auto node = Load("<config><nodes><node/></nodes></config>")->GetNodes()->GetNode(0);
     node->SetVisible(false);
     node->SetReadOnly(true);
