@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -25,13 +28,50 @@ double PeakMegabytes() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
 }
 
+// The longest time the GUI thread handled no event while a command ran: a timer due every
+// millisecond notes how late it comes.
+class GapMeter {
+public:
+    GapMeter() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+    }
+    void Start() {
+        longest_ = {};
+        last_ = Clock::now();
+        timer_.start();
+    }
+    // The gap up to now counts too: a command that handles no event is one long gap.
+    double Stop() {
+        Tick();
+        timer_.stop();
+        return std::chrono::duration<double>(longest_).count();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void Tick() {
+        const Clock::time_point now = Clock::now();
+        longest_ = std::max(longest_, now - last_);
+        last_ = now;
+    }
+    QTimer timer_;
+    Clock::time_point last_;
+    Clock::duration longest_{};
+};
+
 // A command as the user runs it: the handler, then the repaint it leads to.
 double Command(const char* name, const std::function<void()>& run) {
+    GapMeter gaps;
+    gaps.Start();
     const double seconds = Seconds([&] {
         run();
         QApplication::processEvents();
     });
-    std::printf("  %-22s %8.2f s   peak %6.0f MB\n", name, seconds, PeakMegabytes());
+    const double gap = gaps.Stop();
+    std::printf("  %-22s %8.2f s   peak %6.0f MB   longest GUI gap %7.1f ms\n", name, seconds,
+                PeakMegabytes(), gap * 1e3);
     return seconds;
 }
 
@@ -42,13 +82,15 @@ int RunScale(const Options& options) {
     const ProgramDir program(options.parent);
     WriteFolderConfig(program, synthetic.Path());
     RunQuiet({"find", synthetic.Path(), "-type", "f", "-printf", ""});  // a warm cache
-    std::printf("tree: %zu files in %zu folders; one run each, window showing\n", synthetic.Files(),
-                synthetic.Folders());
+    std::printf("tree: %zu files in %zu folders; one run each, window showing; %s readers\n",
+                synthetic.Files(), synthetic.Folders(),
+                options.threads == 0 ? "default" : std::to_string(options.threads).c_str());
 
     const auto oldHook = SetMessageHook(
         [](const TMessageRequest&) { return QMessageBox::Yes; });  // the delete question
     {
         TFMMain window;
+        window.ScanReaders = options.threads;
         window.resize(1280, 800);
         window.show();
         QApplication::processEvents();
