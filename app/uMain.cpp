@@ -411,7 +411,9 @@ void TFMMain::btnOpenFileClick() {
             while (next < count || scan) {
                 if (!scan) {
                     if (pool.Stopped()) {
-                        stoppedIn = EncodeFileName(folders->GetFolder(next)->GetFullpath());
+                        if (stoppedIn.empty()) {
+                            stoppedIn = EncodeFileName(folders->GetFolder(next)->GetFullpath());
+                        }
                         break;
                     }
                     const auto folder = folders->GetFolder(next++);
@@ -455,8 +457,7 @@ void TFMMain::btnOpenFileClick() {
 
 void TFMMain::cbCheckAllClick() {
     if (Busy()) {
-        cbCheckAll->setChecked(!cbCheckAll->isChecked());  // the click is refused
-        return;
+        return;  // the box itself is disabled meanwhile
     }
     BeginCommand();
     const TCheckState state =
