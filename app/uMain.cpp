@@ -246,19 +246,6 @@ void TFMMain::ShowTotals(const QString& lead) {
     SBPanel0->setToolTip(text);
 }
 
-void TFMMain::CountFolder(PVirtualNode folderRow) {
-    for (PVirtualNode row = VT->GetFirstChild(folderRow); row != nullptr;
-         row = VT->GetNextSibling(row)) {
-        const std::uint64_t bytes = RowBytes(*VT, row);
-        listed_.Add(bytes);
-        if (VT->CheckState(row) == TCheckState::Checked) {
-            checked_.Add(bytes);
-        } else if (VT->GetNodeData(row).KeptBy() != TKeepReason::None) {
-            kept_.Add(bytes);
-        }
-    }
-}
-
 void TFMMain::VTChecked(TVirtualStringTree& sender, PVirtualNode node) {
     if (sender.GetNodeLevel(node) == 0) {
         return;
@@ -375,7 +362,6 @@ void TFMMain::btnOpenFileClick() {
     const auto folders = GetConfig().GetRoot()->GetFolders();
     const int count = folders->GetCount();
     TProgressReporter progress(*SBPanel0);
-    PVirtualNode lastFolder = nullptr;
     QString badAge;
     int badAges = 0;
     TScanPool pool(ScanReaders);
@@ -389,15 +375,20 @@ void TFMMain::btnOpenFileClick() {
             stoppedIn = scan->CurrentFolder();
         }
         const PVirtualNode row = scan->FolderRow();
-        scan.reset();
+        const auto done = qScopeGuard([&] { scan.reset(); });
         if (row == nullptr) {
             return;
         }
-        lastFolder = row;
         if (rule->HasRule()) {
-            keep_.SetFolder(lastFolder, *rule);
+            keep_.SetFolder(row, *rule);
         }
-        CountFolder(lastFolder);
+        const TFolderScan::TTotals& totals = scan->Totals();
+        listed_.count += totals.listed;
+        listed_.bytes += totals.listedBytes;
+        checked_.count += totals.checked;
+        checked_.bytes += totals.checkedBytes;
+        kept_.count += totals.kept;
+        kept_.bytes += totals.keptBytes;
     };
     const TScanProgress showProgress = [&](const TScanFolder& dir, std::size_t listed) {
         progress.Step([&] {

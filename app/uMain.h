@@ -116,8 +116,6 @@ private:
     // The first panel: `lead` (if any), then what is listed and what is checked.
     void ShowTotals(const QString& lead = {});
     static std::uint64_t RowBytes(TVirtualStringTree& tree, PVirtualNode row);
-    // Adds the file rows of one folder row to the totals.
-    void CountFolder(PVirtualNode folderRow);
     // The question's secondary text: what is checked, in how many folders, how big.
     QString CheckedSummary() const;
 

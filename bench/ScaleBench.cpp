@@ -96,6 +96,12 @@ int RunScale(const Options& options) {
         QApplication::processEvents();
         std::printf("  %-22s %8s     peak %6.0f MB\n", "window shown", "", PeakMegabytes());
 
+        // The same scan with one reader first, for a figure of the same run to compare with.
+        if (options.threads != 1) {
+            window.ScanReaders = 1;
+            Command("Check Temps, 1 reader", [&] { window.btnOpenFileClick(); });
+            window.ScanReaders = options.threads;
+        }
         Command("Check Temps", [&] { window.btnOpenFileClick(); });
         const std::size_t rows = FileRows(*window.VT);
         if (rows != synthetic.Files()) {

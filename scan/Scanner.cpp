@@ -432,7 +432,8 @@ namespace {
 // A row for one file the readers found, with the folder record's help: exactly what a one-thread
 // walk makes.
 void MakeRow(TVirtualStringTree& tree, PVirtualNode parentRow, const TFolderKeep* keep,
-             TFolderScan::TWalk& walk, TFolderScan::TWalk::Frame& frame, const TJob::File& file) {
+             TFolderScan::TWalk& walk, TFolderScan::TWalk::Frame& frame, const TJob::File& file,
+             TFolderScan::TTotals& totals) {
     const TJob& job = *frame.job;
     const std::string_view name = job.FileName(file);
     PVirtualNode row = tree.AddChild(parentRow);
@@ -445,11 +446,18 @@ void MakeRow(TVirtualStringTree& tree, PVirtualNode parentRow, const TFolderKeep
     }
     const TKeepReason reason =
         keep != nullptr ? KeepReasonOf(*keep, file.info) : TKeepReason::None;
+    const auto bytes = static_cast<std::uint64_t>(std::max<std::int64_t>(file.info.size, 0));
     if (reason == TKeepReason::None) {
         tree.SetCheckState(row, TCheckState::Checked);
+        ++totals.checked;
+        totals.checkedBytes += bytes;
     } else {
         data.SetKeptBy(reason);
+        ++totals.kept;
+        totals.keptBytes += bytes;
     }
+    ++totals.listed;
+    totals.listedBytes += bytes;
     ++walk.listed;
 }
 
@@ -618,7 +626,7 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
             frame.nextSub < job.subs.size() ? job.subs[frame.nextSub].filesBefore : job.files.size();
         if (frame.nextFile < until) {
             try {
-                MakeRow(tree_, row_, keep_, *walk_, frame, job.files[frame.nextFile]);
+                MakeRow(tree_, row_, keep_, *walk_, frame, job.files[frame.nextFile], totals_);
             } catch (const std::exception&) {
                 // One file's failure costs that file only.
             }

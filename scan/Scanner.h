@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,6 +68,12 @@ class TFolderScan {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // The file rows made so far: all of them, the checked ones, the ones the age rule kept.
+    struct TTotals {
+        std::size_t listed = 0, checked = 0, kept = 0;
+        std::uint64_t listedBytes = 0, checkedBytes = 0, keptBytes = 0;
+    };
+
     TFolderScan(TScanPool& pool, TVirtualStringTree& tree, std::string_view folderPath,
                 std::string_view ext, const TFolderKeep* keep = nullptr);
     ~TFolderScan();  // waits until no reader works for this folder any more
@@ -78,6 +85,7 @@ public:
     bool Step(Clock::time_point deadline, const TScanProgress& progress = {});
 
     PVirtualNode FolderRow() const { return row_; }
+    const TTotals& Totals() const { return totals_; }
     // The folder whose files were being listed last, ending with "/"; empty before the first.
     std::string CurrentFolder() const;
 
@@ -91,6 +99,7 @@ private:
     const TFolderKeep* keep_;
     PVirtualNode row_ = nullptr;
     std::unique_ptr<TWalk> walk_;
+    TTotals totals_;
     bool finished_ = false;
 };
 
