@@ -317,8 +317,8 @@ bool TFMMain::RunLong(QAbstractButton& button,
                       const std::function<bool(std::chrono::steady_clock::time_point)>& slice,
                       std::function<void()> stop) {
     std::vector<QWidget*> refused;
-    for (QWidget* widget : std::initializer_list<QWidget*>{btnOpenFile, btnOpenFolder, btnApply,
-                                                           cbCheckAll}) {
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{btnOpenFile, btnOpenFolder, btnApply, cbCheckAll}) {
         if (widget != &button) {
             refused.push_back(widget);
         }

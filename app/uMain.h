@@ -127,9 +127,9 @@ private:
     // Kept as rows come, go and change their check state, so that no change costs a walk.
     TFileTotals listed_;
     TFileTotals checked_;
-    TFileTotals kept_;        // unchecked by the rules (recent or in use), not yet by the user
-    TKeepRules keep_;         // what the last scan judged them by, for the hints
-    bool hasTotals_ = false;  // a scan has filled the tree
+    TFileTotals kept_;           // unchecked by the rules (recent or in use), not yet by the user
+    TKeepRules keep_;            // what the last scan judged them by, for the hints
+    bool hasTotals_ = false;     // a scan has filled the tree
     TLongWork* work_ = nullptr;  // the long command running, if any
     bool closeAfterWork_ = false;
 };

@@ -28,7 +28,7 @@ std::vector<std::string> FindCommand(const std::string& dir, bool tmpOnly) {
 
 // Regular files and links, each one stat'ed for its time, everything hidden included.
 std::vector<std::string> FdCommand(const std::string& dir, bool tmpOnly) {
-    std::vector<std::string> argv = {"fdfind", "-uu",          "-tf", "-tl",
+    std::vector<std::string> argv = {"fdfind",           "-uu",       "-tf", "-tl",
                                      "--changed-before", "2100-01-01"};
     if (tmpOnly) {
         argv.insert(argv.end(), {"-e", "tmp"});
@@ -96,15 +96,15 @@ void Case(const char* title, const SyntheticTree& synthetic, const Options& opti
         RunQuiet(FdCommand(dir, tmpOnly));
     }
 
-    const double ours = BestOf(
-        options.runs, [&] { return TimedScan(dir, ext, expectedRows, options.threads); });
+    const double ours =
+        BestOf(options.runs, [&] { return TimedScan(dir, ext, expectedRows, options.threads); });
     const double find = BestOf(options.runs, [&] {
         return Seconds([&] { RunQuiet(FindCommand(dir, tmpOnly), kFindEnv); });
     });
-    const double fd = hasFd ? BestOf(options.runs, [&] {
-        return Seconds([&] { RunQuiet(FdCommand(dir, tmpOnly)); });
-    })
-                            : 0;
+    const double fd =
+        hasFd ? BestOf(options.runs,
+                       [&] { return Seconds([&] { RunQuiet(FdCommand(dir, tmpOnly)); }); })
+              : 0;
     const MemoryFigures memory = MeasureMemory(dir, ext);
     std::printf(
         "%-10s rows %8zu  ScanFolder %8.1f ms  find %8.1f ms  ratio %.2f  "

@@ -90,8 +90,8 @@ private:
     std::vector<TFileIdentity> files_;
 };
 
-// Workers this far ahead of the rows (entries read and not yet made rows) take no new folder,
-// except the one the rows wait for: about 100 bytes each, so a few megabytes at most.
+// Readers this far ahead of the rows (entries of folders read whose rows are not being made yet)
+// take no new folder, except the one the rows wait for: about 100 bytes each, a few megabytes.
 constexpr std::size_t kLookAhead = 1 << 16;
 // Sub-folders met are handed to the readers in groups, so that a wide folder is shared early.
 constexpr std::size_t kHandOver = 64;
@@ -105,7 +105,7 @@ struct TScanPool::TState {
     std::condition_variable work;  // readers: a job came, or the look-ahead shrank
     std::condition_variable done;  // the rows and the drain: a job was read
     std::deque<TJob*> queue;       // guarded by mutex, as are the fields up to `stop`
-    TJob* wanted = nullptr;        // the job the rows wait for: taken first, whatever the look-ahead
+    TJob* wanted = nullptr;  // the job the rows wait for: taken first, whatever the look-ahead
     std::size_t lookAhead = 0;
     unsigned reading = 0;
     bool quit = false;
@@ -161,9 +161,9 @@ struct TJob {
 
     TScanPool::TState& pool;
     TFolderScan::TWalk& walk;
-    const TJob* const parent;  // nullptr for the configured folder
-    const std::string name;    // its entry in the parent
-    TUniqueFd fd;              // opened ahead by the parent's reader, while the budget allows
+    const TJob* const parent;     // nullptr for the configured folder
+    const std::string name;       // its entry in the parent
+    TUniqueFd fd;                 // opened ahead by the parent's reader, while the budget allows
     State state = State::Queued;  // guarded by the pool's mutex
     // Written by the reader, read by the rows once Done.
     bool valid = false;  // opened and readable: it gets a folder record
@@ -444,8 +444,7 @@ void MakeRow(TVirtualStringTree& tree, PVirtualNode parentRow, const TFolderKeep
         frame.folder = TScanFolder::Continuation(frame.folder);
         data.AssignFile(frame.folder, name, file.info);
     }
-    const TKeepReason reason =
-        keep != nullptr ? KeepReasonOf(*keep, file.info) : TKeepReason::None;
+    const TKeepReason reason = keep != nullptr ? KeepReasonOf(*keep, file.info) : TKeepReason::None;
     const auto bytes = static_cast<std::uint64_t>(std::max<std::int64_t>(file.info.size, 0));
     if (reason == TKeepReason::None) {
         tree.SetCheckState(row, TCheckState::Checked);
@@ -467,14 +466,14 @@ unsigned DefaultScanReaders() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-TScanPool::TScanPool(unsigned readers, TDisturb disturb)
-    : state_(std::make_unique<TState>()) {
+TScanPool::TScanPool(unsigned readers, TDisturb disturb) : state_(std::make_unique<TState>()) {
     // Each reader holds a few files open at once; the rest of the limit is the program's and
     // the budget of folders opened ahead.
     const unsigned limit = OpenFileLimit();
     const unsigned room = limit > 64 ? limit - 64 : 0;
     readers = std::clamp(readers == 0 ? DefaultScanReaders() : readers, 1u, std::max(1u, room / 8));
-    state_->fdBudget = static_cast<int>(std::clamp(room / 2 - 4 * readers, 8u, 4096u));
+    state_->fdBudget =
+        std::clamp(static_cast<int>(room / 2) - 4 * static_cast<int>(readers), 8, 4096);
     state_->disturb = std::move(disturb);
     for (unsigned i = 0; i < readers; ++i) {
         state_->threads.emplace_back([state = state_.get()] { ReaderLoop(*state); });
@@ -612,7 +611,10 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
                     break;  // stopped
                 }
             }
+            // In the rows' hands now: no longer ahead of them.
+            state.lookAhead -= std::min(state.lookAhead, job.Items());
             lock.unlock();
+            state.work.notify_all();
             if (!job.valid) {
                 stack.pop_back();
                 continue;
@@ -622,8 +624,9 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
                                : TScanFolder::Sub(stack[stack.size() - 2].folder, job.name);
             frame.ready = true;
         }
-        const std::size_t until =
-            frame.nextSub < job.subs.size() ? job.subs[frame.nextSub].filesBefore : job.files.size();
+        const std::size_t until = frame.nextSub < job.subs.size()
+                                      ? job.subs[frame.nextSub].filesBefore
+                                      : job.files.size();
         if (frame.nextFile < until) {
             try {
                 MakeRow(tree_, row_, keep_, *walk_, frame, job.files[frame.nextFile], totals_);
@@ -648,11 +651,6 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
             continue;
         }
         frame.folder->Seal();
-        {
-            const std::lock_guard lock(state.mutex);
-            state.lookAhead -= std::min(state.lookAhead, job.Items());
-        }
-        state.work.notify_all();
         // Every sub-folder of it is read and made into rows: none is in a reader's hands.
         std::vector<TJob::File>().swap(job.files);
         std::vector<TJob::Sub>().swap(job.subs);

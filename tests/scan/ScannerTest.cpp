@@ -14,11 +14,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <random>
-#include <thread>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/Config.h"
@@ -380,8 +380,8 @@ std::vector<std::string> RowBytes(TVirtualStringTree& tree) {
                           std::to_string(int(tree.CheckState(n))) + ' ' +
                           std::to_string(int(d.KeptBy())) + ' ' + d.FullPath() + '\t' +
                           d.FileSize() + '\t' + std::to_string(d.Inode());
-        for (TFieldKind kind : {TFieldKind::CreateTime, TFieldKind::AccessTime,
-                                TFieldKind::WriteTime}) {
+        for (TFieldKind kind :
+             {TFieldKind::CreateTime, TFieldKind::AccessTime, TFieldKind::WriteTime}) {
             row += '\t' + std::to_string(d.Time(kind).seconds) + '.' +
                    std::to_string(d.Time(kind).nanoseconds);
         }
@@ -505,10 +505,9 @@ TEST(ScannerOrderTest, ManyReadersMakeTheRowsOfOneByteForByte) {
     const bool asRoot = ::geteuid() == 0;  // reads the locked folder
     const std::size_t files = 40 + 40 + 5 + 10'000 + (kDepth + 96) / 97 + (asRoot ? 1 : 0);
     ASSERT_EQ(one.size(), 1 + files);
-    EXPECT_EQ(std::size_t(std::count_if(one.begin(), one.end(),
-                                        [](const std::string& row) {
-                                            return row.starts_with("1 0 1 ");
-                                        })),
+    EXPECT_EQ(std::size_t(
+                  std::count_if(one.begin(), one.end(),
+                                [](const std::string& row) { return row.starts_with("1 0 1 "); })),
               files);
     for (const char* absent : {"/gone/", "/mnt/", "/link.tmp/", "/loop/", ".txt", "v.tmp.d"}) {
         EXPECT_TRUE(std::none_of(one.begin(), one.end(), [&](const std::string& row) {
