@@ -1,7 +1,8 @@
 #pragma once
 // How far a long command has come, in one status bar panel. Nothing shows for the first quarter
-// of a second; then the panel is redrawn about ten times a second. Only the panel is painted:
-// no event is handled meanwhile, so the command still ends before any click or key takes effect.
+// of a second; then the panel is redrawn about ten times a second. Only the panel is painted; a
+// command that runs on the GUI thread alone handles no event meanwhile, so it ends before any
+// click or key takes effect (one run as a TLongWork handles them between its slices).
 
 #include <QPointer>
 #include <QString>

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <future>
 
+#include "app/LongWork.h"
 #include "app/Progress.h"
 #include "app/UAbout.h"
 #include "config/Config.h"
@@ -128,6 +129,7 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     VT->OnChecked = [this](TVirtualStringTree& sender, PVirtualNode node) {
         VTChecked(sender, node);
     };
+    VT->OnChecking = [this](TVirtualStringTree&, PVirtualNode) { return !Busy(); };
     inner->addWidget(VT, 1);
 
     SB = new QStatusBar(this);
@@ -147,12 +149,12 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     Help1->setObjectName("Help1");
 
     connect(btnOpenFile, &QToolButton::clicked, this,
-            GuardedSlot(this, &TFMMain::btnOpenFileClick));
+            CommandSlot(btnOpenFile, &TFMMain::btnOpenFileClick));
     connect(btnOpenFolder, &QToolButton::clicked, this,
-            GuardedSlot(this, &TFMMain::btnOpenFolderClick));
+            CommandSlot(btnOpenFolder, &TFMMain::btnOpenFolderClick));
     connect(SpeedButton3, &QToolButton::clicked, this,
             GuardedSlot(this, &TFMMain::SpeedButton3Click));
-    connect(btnApply, &QToolButton::clicked, this, GuardedSlot(this, &TFMMain::btnApplyClick));
+    connect(btnApply, &QToolButton::clicked, this, CommandSlot(btnApply, &TFMMain::btnApplyClick));
     connect(SpeedButton2, &QToolButton::clicked, this,
             GuardedSlot(this, &TFMMain::SpeedButton2Click));
     // clicked, not toggled: only the user's own toggling runs the handler.
@@ -167,6 +169,7 @@ TFMMain::~TFMMain() {
     VT->OnInitNode = nullptr;
     VT->OnDblClick = nullptr;
     VT->OnChecked = nullptr;
+    VT->OnChecking = nullptr;
     FormClose();
     SetErrorHandler({});
 }
@@ -191,6 +194,13 @@ void TFMMain::showEvent(QShowEvent* event) {
 }
 
 void TFMMain::closeEvent(QCloseEvent* event) {
+    // Work on the disk is never left half-done: it stops first, and the window closes after.
+    if (work_ != nullptr) {
+        closeAfterWork_ = true;
+        work_->Stop();
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -236,19 +246,6 @@ void TFMMain::ShowTotals(const QString& lead) {
     SBPanel0->setToolTip(text);
 }
 
-void TFMMain::CountFolder(PVirtualNode folderRow) {
-    for (PVirtualNode row = VT->GetFirstChild(folderRow); row != nullptr;
-         row = VT->GetNextSibling(row)) {
-        const std::uint64_t bytes = RowBytes(*VT, row);
-        listed_.Add(bytes);
-        if (VT->CheckState(row) == TCheckState::Checked) {
-            checked_.Add(bytes);
-        } else if (VT->GetNodeData(row).KeptBy() != TKeepReason::None) {
-            kept_.Add(bytes);
-        }
-    }
-}
-
 void TFMMain::VTChecked(TVirtualStringTree& sender, PVirtualNode node) {
     if (sender.GetNodeLevel(node) == 0) {
         return;
@@ -285,6 +282,13 @@ void TFMMain::FormShow() {
     });
     FACtrl = std::make_unique<TFACtrl>(*this, *VT);
     FACtrl->Keep = &keep_;
+    // No sorting while a long command adds or takes rows.
+    VT->OnHeaderClick = [this, sort = VT->OnHeaderClick](TVirtualStringTree& sender, int column,
+                                                         Qt::MouseButton button) {
+        if (!Busy() && sort) {
+            sort(sender, column, button);
+        }
+    };
     // The keyboard goes to the rows: Check Temps, then the arrows and space pick what stays.
     VT->setFocus();
     try {
@@ -297,7 +301,47 @@ void TFMMain::FormShow() {
     }
 }
 
+std::function<void()> TFMMain::CommandSlot(QAbstractButton* button, void (TFMMain::*handler)()) {
+    return [this, button, handler] {
+        RunGuarded([&] {
+            if (work_ == nullptr) {
+                (this->*handler)();
+            } else if (work_->Button() == button) {
+                work_->Stop();
+            }
+        });
+    };
+}
+
+bool TFMMain::RunLong(QAbstractButton& button,
+                      const std::function<bool(std::chrono::steady_clock::time_point)>& slice,
+                      std::function<void()> stop) {
+    std::vector<QWidget*> refused;
+    for (QWidget* widget :
+         std::initializer_list<QWidget*>{btnOpenFile, btnOpenFolder, btnApply, cbCheckAll}) {
+        if (widget != &button) {
+            refused.push_back(widget);
+        }
+    }
+    bool stopped = false;
+    {
+        TLongWork work(*this, button, std::move(refused), std::move(stop));
+        work_ = &work;
+        const auto done = qScopeGuard([this] { work_ = nullptr; });
+        work.Run(slice);
+        stopped = work.Stopped();
+    }
+    if (closeAfterWork_) {
+        closeAfterWork_ = false;
+        close();
+    }
+    return stopped;
+}
+
 void TFMMain::btnOpenFileClick() {
+    if (Busy()) {
+        return;
+    }
     BeginCommand();
     VT->Clear();
     listed_ = {};
@@ -318,39 +362,74 @@ void TFMMain::btnOpenFileClick() {
     const auto folders = GetConfig().GetRoot()->GetFolders();
     const int count = folders->GetCount();
     TProgressReporter progress(*SBPanel0);
-    PVirtualNode lastFolder = nullptr;
     QString badAge;
     int badAges = 0;
-    for (int i = 0; i < count; ++i) {
-        const auto folder = folders->GetFolder(i);
-        const std::string ext = EncodeFileName(folder->GetExt());
-        const std::string fullPath = EncodeFileName(folder->GetFullpath());
-        const TFolderKeep rule = TFolderKeep::Of(folder->GetAgeText(), start);
-        if (rule.badAge && badAges++ == 0) {
-            badAge = tr("The age \"%1\" of %2 is not a whole number of days: none of its files "
-                        "was checked")
-                         .arg(rule.ageText, folder->GetFullpath());
+    TScanPool pool(ScanReaders);
+    // The folders one after another, each read by the pool while its rows are made here.
+    int next = 0;
+    std::optional<TFolderKeep> rule;
+    std::unique_ptr<TFolderScan> scan;
+    std::string stoppedIn;
+    const auto finishFolder = [&] {
+        if (pool.Stopped()) {
+            stoppedIn = scan->CurrentFolder();
         }
-        const unsigned rowsBefore = VT->RootNodeCount();
-        ScanFolder(
-            *VT, fullPath, ext,
-            [&](const TScanFolder& dir, std::size_t listed) {
-                progress.Step([&] {
-                    return tr("Scanning %1: %2 found so far")
-                        .arg(DecodeFileName(dir.PathWith({})), FilesText(listed_.count + listed));
-                });
-            },
-            rule.HasRule() ? &rule : nullptr);
-        if (VT->RootNodeCount() > rowsBefore) {
-            // The new folder row follows the one before: no walk from the top for each folder.
-            lastFolder =
-                lastFolder != nullptr ? VT->GetNextSibling(lastFolder) : VT->GetFirstChild(nullptr);
-            if (rule.HasRule()) {
-                keep_.SetFolder(lastFolder, rule);
+        const PVirtualNode row = scan->FolderRow();
+        const auto done = qScopeGuard([&] { scan.reset(); });
+        if (row == nullptr) {
+            return;
+        }
+        if (rule->HasRule()) {
+            keep_.SetFolder(row, *rule);
+        }
+        const TFolderScan::TTotals& totals = scan->Totals();
+        listed_.count += totals.listed;
+        listed_.bytes += totals.listedBytes;
+        checked_.count += totals.checked;
+        checked_.bytes += totals.checkedBytes;
+        kept_.count += totals.kept;
+        kept_.bytes += totals.keptBytes;
+    };
+    const TScanProgress showProgress = [&](const TScanFolder& dir, std::size_t listed) {
+        progress.Step([&] {
+            return tr("Scanning %1: %2 found so far")
+                .arg(DecodeFileName(dir.PathWith({})), FilesText(listed_.count + listed));
+        });
+    };
+    const bool stopped = RunLong(
+        *btnOpenFile,
+        [&](std::chrono::steady_clock::time_point deadline) {
+            while (next < count || scan) {
+                if (!scan) {
+                    if (pool.Stopped()) {
+                        if (stoppedIn.empty()) {
+                            stoppedIn = EncodeFileName(folders->GetFolder(next)->GetFullpath());
+                        }
+                        break;
+                    }
+                    const auto folder = folders->GetFolder(next++);
+                    const std::string ext = EncodeFileName(folder->GetExt());
+                    const std::string fullPath = EncodeFileName(folder->GetFullpath());
+                    rule = TFolderKeep::Of(folder->GetAgeText(), start);
+                    if (rule->badAge && badAges++ == 0) {
+                        badAge = tr("The age \"%1\" of %2 is not a whole number of days: none "
+                                    "of its files was checked")
+                                     .arg(rule->ageText, folder->GetFullpath());
+                    }
+                    scan = std::make_unique<TFolderScan>(pool, *VT, fullPath, ext,
+                                                         rule->HasRule() ? &*rule : nullptr);
+                }
+                if (!scan->Step(deadline, showProgress)) {
+                    return false;
+                }
+                finishFolder();
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    return false;
+                }
             }
-            CountFolder(lastFolder);
-        }
-    }
+            return openFiles.wait_until(deadline) == std::future_status::ready;
+        },
+        [&pool] { pool.Stop(); });
     const TKeptCount inUse = keep_.KeepOpenFiles(*VT, openFiles.get());
     checked_.count -= inUse.files;
     checked_.bytes -= inUse.bytes;
@@ -360,10 +439,17 @@ void TFMMain::btnOpenFileClick() {
     if (badAges > 1) {
         badAge += tr(" (and %1 more folders)").arg(badAges - 1);
     }
+    if (stopped) {
+        const QString where = tr("Stopped while scanning %1").arg(DecodeFileName(stoppedIn));
+        badAge = badAge.isEmpty() ? where : where + QStringLiteral("; ") + badAge;
+    }
     ShowTotals(badAge);
 }
 
 void TFMMain::cbCheckAllClick() {
+    if (Busy()) {
+        return;  // the box itself is disabled meanwhile
+    }
     BeginCommand();
     const TCheckState state =
         cbCheckAll->isChecked() ? TCheckState::Checked : TCheckState::Unchecked;
@@ -396,6 +482,9 @@ void TFMMain::VTDblClick(TVirtualStringTree& sender) {
 }
 
 void TFMMain::btnApplyClick() {
+    if (Busy()) {
+        return;
+    }
     BeginCommand();
     TfmSetting dialog(nullptr);
     ShowModal(dialog);

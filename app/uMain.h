@@ -12,6 +12,7 @@
 #include "platform/VirtualTree.h"
 #include "scan/KeepRules.h"
 
+class QAbstractButton;
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -20,6 +21,8 @@ class QLabel;
 class QToolButton;
 
 namespace purgala {
+
+class TLongWork;
 
 class TFMMain : public QMainWindow {
     Q_OBJECT
@@ -51,6 +54,11 @@ public:
                    std::chrono::system_clock::now().time_since_epoch())
             .count();
     };
+
+    // Reader threads of "&Check Temps"; 0: one per core.
+    unsigned ScanReaders = 0;
+    // A long command runs: the commands that would conflict with it are refused.
+    bool Busy() const { return work_ != nullptr; }
 
     void FormShow();
     void btnOpenFileClick();
@@ -92,6 +100,14 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The button's click runs `handler`, unless a long command runs: then the click stops it if
+    // it is its own button, and is refused otherwise.
+    std::function<void()> CommandSlot(QAbstractButton* button, void (TFMMain::*handler)());
+    // Runs `slice` (see TLongWork) as the long command of `button`, which `stop` stops; true
+    // when the user stopped it. A close that arrived meanwhile follows once it ends.
+    bool RunLong(QAbstractButton& button,
+                 const std::function<bool(std::chrono::steady_clock::time_point)>& slice,
+                 std::function<void()> stop);
     QToolButton* MakeCommandButton(QWidget* bar, const QString& caption, int x, int pictureKind);
     // A command starts with a clean status line: the failure text of an earlier one goes, and
     // the totals come back.
@@ -100,8 +116,6 @@ private:
     // The first panel: `lead` (if any), then what is listed and what is checked.
     void ShowTotals(const QString& lead = {});
     static std::uint64_t RowBytes(TVirtualStringTree& tree, PVirtualNode row);
-    // Adds the file rows of one folder row to the totals.
-    void CountFolder(PVirtualNode folderRow);
     // The question's secondary text: what is checked, in how many folders, how big.
     QString CheckedSummary() const;
 
@@ -113,9 +127,11 @@ private:
     // Kept as rows come, go and change their check state, so that no change costs a walk.
     TFileTotals listed_;
     TFileTotals checked_;
-    TFileTotals kept_;        // unchecked by the rules (recent or in use), not yet by the user
-    TKeepRules keep_;         // what the last scan judged them by, for the hints
-    bool hasTotals_ = false;  // a scan has filled the tree
+    TFileTotals kept_;           // unchecked by the rules (recent or in use), not yet by the user
+    TKeepRules keep_;            // what the last scan judged them by, for the hints
+    bool hasTotals_ = false;     // a scan has filled the tree
+    TLongWork* work_ = nullptr;  // the long command running, if any
+    bool closeAfterWork_ = false;
 };
 
 }  // namespace purgala

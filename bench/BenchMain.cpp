@@ -1,4 +1,4 @@
-// bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep] [--folders N]
+// bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep] [--folders N] [--threads N]
 //
 // Plain timing runs of the program's heavy paths on a synthetic folder tree. Each command prints
 // its figures; new measurements are added as commands to the table below.
@@ -44,12 +44,13 @@ const Command kCommands[] = {
 void Usage() {
     std::fprintf(stderr,
                  "usage: bench_purgala COMMAND [--files N] [--runs N] [--dir PARENT] [--keep] "
-                 "[--folders N]\n"
+                 "[--folders N] [--threads N]\n"
                  "  --files N     files in the synthetic tree (default 200000)\n"
                  "  --runs N      timed runs of each case; the best counts (default 5)\n"
                  "  --dir PARENT  folder in which the tree is made (default /tmp)\n"
                  "  --keep        leave the tree on disk\n"
                  "  --folders N   configured folders for 'folders' (default 100000)\n"
+                 "  --threads N   reader threads of the scan (default: one per core)\n"
                  "commands:\n");
     for (const Command& command : kCommands) {
         std::fprintf(stderr, "  %-8s %s\n", command.name, command.help);
@@ -68,6 +69,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.parent = argv[++i];
         } else if (arg == "--folders" && hasValue) {
             options.folders = std::strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--threads" && hasValue) {
+            options.threads = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         } else if (arg == "--keep") {
             options.keep = true;
         } else {

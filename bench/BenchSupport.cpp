@@ -212,6 +212,20 @@ void RunQuiet(const std::vector<std::string>& argv, const std::vector<std::strin
     }
 }
 
+bool HasProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path != nullptr ? path : "";
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string dir(rest.substr(0, colon));
+        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) {
+            return true;
+        }
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    }
+    return false;
+}
+
 std::size_t HeapInUse() {
     // Large blocks (a million-entry vector of rows) are mapped on their own and counted apart.
     // Rows live in slabs that are kept for reuse: count the rows, not the slabs.

@@ -19,6 +19,7 @@ struct Options {
     std::string parent = "/tmp";    // where the synthetic tree is made
     bool keep = false;              // leave the tree on disk for a look afterwards
     std::size_t folders = 100'000;  // configured folders, for the folder-list measurement
+    unsigned threads = 0;           // the scan's reader threads; 0: one per core
 };
 
 // A tree of `files` files over nested folders, about a tenth of them named *.tmp in mixed case,
@@ -91,6 +92,9 @@ double BestOf(int runs, const std::function<double()>& run);
 // Runs a program (looked up in PATH) with its output thrown away and `env` ("NAME=value")
 // added to the environment, and waits for it; throws when it cannot start or fails.
 void RunQuiet(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+
+// Whether a program is found in PATH.
+bool HasProgram(const std::string& name);
 
 // Bytes the allocator has handed out and not yet taken back, mapped blocks included.
 std::size_t HeapInUse();

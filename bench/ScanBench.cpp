@@ -1,5 +1,6 @@
 // The scan of one configured folder into a real result tree, against GNU find doing the same
-// walk and printing what a row holds (path, size, access and write time).
+// walk and printing what a row holds (path, size, access and write time), and against fd (when
+// installed as fdfind) reading folders on every core with a stat for every file.
 #include <QApplication>
 #include <cstdio>
 #include <stdexcept>
@@ -25,10 +26,26 @@ std::vector<std::string> FindCommand(const std::string& dir, bool tmpOnly) {
     return argv;
 }
 
-// One scan into a fresh tree; only ScanFolder itself is timed, not the tree's teardown.
-double TimedScan(const std::string& dir, std::string_view ext, std::size_t expectedRows) {
+// Regular files and links, each one stat'ed for its time, everything hidden included.
+std::vector<std::string> FdCommand(const std::string& dir, bool tmpOnly) {
+    std::vector<std::string> argv = {"fdfind",           "-uu",       "-tf", "-tl",
+                                     "--changed-before", "2100-01-01"};
+    if (tmpOnly) {
+        argv.insert(argv.end(), {"-e", "tmp"});
+    }
+    argv.insert(argv.end(), {".", dir});
+    return argv;
+}
+
+// One scan into a fresh tree; the reader threads' start and the scan are timed, not the tree's
+// teardown.
+double TimedScan(const std::string& dir, std::string_view ext, std::size_t expectedRows,
+                 unsigned threads) {
     TVirtualStringTree tree;
-    const double seconds = Seconds([&] { ScanFolder(tree, dir, ext); });
+    const double seconds = Seconds([&] {
+        TScanPool pool(threads);
+        ScanFolder(pool, tree, dir, ext);
+    });
     if (FileRows(tree) != expectedRows) {
         throw std::runtime_error("scan listed " + std::to_string(FileRows(tree)) +
                                  " files, expected " + std::to_string(expectedRows));
@@ -73,27 +90,40 @@ void Case(const char* title, const SyntheticTree& synthetic, const Options& opti
     const bool tmpOnly = !ext.empty();
     // Warm the cache, and make sure both sides work, before anything is timed.
     RunQuiet(FindCommand(dir, tmpOnly), kFindEnv);
-    TimedScan(dir, ext, expectedRows);
+    TimedScan(dir, ext, expectedRows, options.threads);
+    const bool hasFd = HasProgram("fdfind");
+    if (hasFd) {
+        RunQuiet(FdCommand(dir, tmpOnly));
+    }
 
-    const double ours = BestOf(options.runs, [&] { return TimedScan(dir, ext, expectedRows); });
+    const double ours =
+        BestOf(options.runs, [&] { return TimedScan(dir, ext, expectedRows, options.threads); });
     const double find = BestOf(options.runs, [&] {
         return Seconds([&] { RunQuiet(FindCommand(dir, tmpOnly), kFindEnv); });
     });
+    const double fd =
+        hasFd ? BestOf(options.runs,
+                       [&] { return Seconds([&] { RunQuiet(FdCommand(dir, tmpOnly)); }); })
+              : 0;
     const MemoryFigures memory = MeasureMemory(dir, ext);
     std::printf(
         "%-10s rows %8zu  ScanFolder %8.1f ms  find %8.1f ms  ratio %.2f  "
         "bytes/row %.0f (path %.0f of them; after showing %.0f)\n",
         title, expectedRows, ours * 1e3, find * 1e3, ours / find, memory.perRow, memory.pathBytes,
         memory.perRowShown);
+    if (hasFd) {
+        std::printf("%-10s fdfind %8.1f ms  ScanFolder / fdfind %.2f\n", "", fd * 1e3, ours / fd);
+    }
 }
 
 }  // namespace
 
 int RunScan(const Options& options) {
     const SyntheticTree synthetic(options);
-    std::printf("tree: %zu files (%zu *.tmp) in %zu folders under %s; best of %d runs\n",
-                synthetic.Files(), synthetic.TmpFiles(), synthetic.Folders(),
-                options.parent.c_str(), options.runs);
+    std::printf(
+        "tree: %zu files (%zu *.tmp) in %zu folders under %s; best of %d runs; %u readers\n",
+        synthetic.Files(), synthetic.TmpFiles(), synthetic.Folders(), options.parent.c_str(),
+        options.runs, TScanPool(options.threads).Readers());
     Case("ext tmp", synthetic, options, "tmp", synthetic.TmpFiles());
     Case("all files", synthetic, options, "", synthetic.Files());
     return 0;

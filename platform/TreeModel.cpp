@@ -170,7 +170,8 @@ bool TVTModel::setData(const QModelIndex& index, const QVariant& value, int role
         return false;
     }
     TVirtualNode* node = Node(index);
-    if (node->checkType != TCheckType::CheckBox) {
+    if (node->checkType != TCheckType::CheckBox ||
+        (tree_.OnChecking && !tree_.OnChecking(tree_, node))) {
         return false;
     }
     const auto state = static_cast<Qt::CheckState>(value.toInt());

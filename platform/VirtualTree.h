@@ -56,6 +56,8 @@ public:
     std::function<void(TVirtualStringTree& sender)> OnDblClick;
     // The user toggled a row's box (mouse or space key); direct writes do not fire it.
     std::function<void(TVirtualStringTree& sender, PVirtualNode node)> OnChecked;
+    // Optional: asked before the user's toggle of a row's box takes effect; false refuses it.
+    std::function<bool(TVirtualStringTree& sender, PVirtualNode node)> OnChecking;
     // Optional: sets `muted` for a cell whose text is drawn paler (still readable), to tell a
     // row apart without hiding it.
     std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column, bool& muted)>

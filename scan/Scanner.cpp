@@ -1,11 +1,18 @@
 #include "scan/Scanner.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -83,86 +90,215 @@ private:
     std::vector<TFileIdentity> files_;
 };
 
-// Depth first with an explicit stack, so that a deep tree costs no call stack. Only the deepest
-// folders stay open: a folder further up is read to its end and closed, and opened again through
-// ".." of its sub-folder when the walk returns to it, so that any depth fits in a few open files.
-class TFolderWalk {
-public:
-    TFolderWalk(TVirtualStringTree& tree, PVirtualNode parentRow, std::string_view ext,
-                const TScanProgress& progress, const TFolderKeep* keep)
-        : tree_(tree), parentRow_(parentRow), filter_(ext), progress_(progress), keep_(keep) {}
+// Readers this far ahead of the rows (entries of folders read whose rows are not being made yet)
+// take no new folder, except the one the rows wait for: about 100 bytes each, a few megabytes.
+constexpr std::size_t kLookAhead = 1 << 16;
+// Sub-folders met are handed to the readers in groups, so that a wide folder is shared early.
+constexpr std::size_t kHandOver = 64;
 
-    void Run(std::string_view dir) {
-        // The system would read such a path only up to the NUL: another folder altogether.
-        if (dir.find('\0') != std::string_view::npos) {
+struct TJob;
+
+}  // namespace
+
+struct TScanPool::TState {
+    std::mutex mutex;
+    std::condition_variable work;  // readers: a job came, or the look-ahead shrank
+    std::condition_variable done;  // the rows and the drain: a job was read
+    std::deque<TJob*> queue;       // guarded by mutex, as are the fields up to `stop`
+    TJob* wanted = nullptr;  // the job the rows wait for: taken first, whatever the look-ahead
+    std::size_t lookAhead = 0;
+    unsigned reading = 0;
+    bool quit = false;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> abandon{false};  // the folder's scan ends early: leave its jobs
+    std::atomic<int> heldFds{0};       // sub-folders opened ahead, waiting in the queue
+    int fdBudget = 0;
+    TScanPool::TDisturb disturb;
+    std::vector<std::thread> threads;
+
+    bool Leaving() const { return stop.load(std::memory_order_relaxed) || abandon.load(); }
+};
+
+namespace {
+
+// One folder to read. Its reader fills the records; the rows read them once it is Done.
+struct TJob {
+    enum class State : std::uint8_t { Queued, Reading, Done };
+    struct File {
+        std::uint32_t nameOffset;
+        std::uint16_t nameLength;
+        TFileEntryInfo info;
+    };
+    struct Sub {
+        std::size_t filesBefore;  // where in the folder's files the sub-folder's entry was met
+        std::unique_ptr<TJob> job;
+    };
+
+    TJob(TScanPool::TState& pool, TFolderScan::TWalk& walk, const TJob* parent,
+         std::string_view name)
+        : pool(pool), walk(walk), parent(parent), name(name) {}
+    ~TJob() { TakeFd(); }
+    TJob(const TJob&) = delete;
+    TJob& operator=(const TJob&) = delete;
+
+    void HoldFd(TUniqueFd held) {
+        TakeFd();
+        fd = std::move(held);
+        if (fd.Valid()) {
+            ++pool.heldFds;
+        }
+    }
+    TUniqueFd TakeFd() {
+        if (fd.Valid()) {
+            --pool.heldFds;
+        }
+        return std::move(fd);
+    }
+    std::size_t Items() const { return files.size() + subs.size(); }
+    std::string_view FileName(const File& file) const {
+        return std::string_view(names).substr(file.nameOffset, file.nameLength);
+    }
+
+    TScanPool::TState& pool;
+    TFolderScan::TWalk& walk;
+    const TJob* const parent;     // nullptr for the configured folder
+    const std::string name;       // its entry in the parent
+    TUniqueFd fd;                 // opened ahead by the parent's reader, while the budget allows
+    State state = State::Queued;  // guarded by the pool's mutex
+    // Written by the reader, read by the rows once Done.
+    bool valid = false;  // opened and readable: it gets a folder record
+    TFileIdentity identity;
+    std::string names;
+    std::vector<File> files;
+    std::vector<Sub> subs;
+};
+
+}  // namespace
+
+struct TFolderScan::TWalk {
+    TWalk(TScanPool::TState& pool, std::string_view dir, std::string_view ext)
+        : pool(pool), dir(dir), filter(ext) {}
+
+    struct Frame {
+        explicit Frame(TJob* job) : job(job) {}
+        TJob* job;
+        bool ready = false;
+        std::size_t nextFile = 0;
+        std::size_t nextSub = 0;
+        TScanFolderRef folder;
+    };
+
+    TScanPool::TState& pool;
+    const std::string dir;  // as configured, "/" appended
+    const TExtFilter filter;
+    const TOwnFiles ownFiles;
+    // Written by the root's reader before any other job exists.
+    TUniqueFd anchor;  // the configured folder, for reaching folders that were not opened ahead
+    std::uint64_t device = 0;
+    std::unique_ptr<TJob> root;
+    // The rows' side only.
+    std::vector<Frame> stack;
+    std::size_t listed = 0;
+};
+
+namespace {
+
+// The checks every sub-folder passes before it is read: not another file system, not a mount,
+// not one of its own ancestors (where the kernel does not say what is a mount, a bind mount can
+// still show a folder inside itself).
+bool Admit(const TJob& parent, int fd, TFileIdentity& identity) {
+    const std::optional<TFolderIdentity> found = FolderIdentityOf(fd);
+    if (!found || found->isMountRoot || found->identity.device != parent.walk.device) {
+        return false;
+    }
+    for (const TJob* job = &parent; job != nullptr; job = job->parent) {
+        if (job->identity == found->identity) {
+            return false;
+        }
+    }
+    identity = found->identity;
+    return true;
+}
+
+// A folder not opened ahead: reached from the configured folder one name at a time, each step
+// never through a link and still the folder it was, so that any depth works without a path.
+TUniqueFd OpenByChain(const TJob& job, TFileIdentity& identity) {
+    std::vector<const TJob*> chain;
+    for (const TJob* j = job.parent; j != nullptr && j->parent != nullptr; j = j->parent) {
+        chain.push_back(j);
+    }
+    TUniqueFd at;
+    int atFd = job.walk.anchor.Get();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        TUniqueFd next = OpenSubFolder(atFd, (*it)->name.c_str());
+        const std::optional<TFolderIdentity> identity =
+            next.Valid() ? FolderIdentityOf(next.Get()) : std::nullopt;
+        if (!identity || identity->identity != (*it)->identity) {
+            return {};
+        }
+        at = std::move(next);
+        atFd = at.Get();
+    }
+    TUniqueFd folder = OpenSubFolder(atFd, job.name.c_str());
+    if (!folder.Valid() || !Admit(*job.parent, folder.Get(), identity)) {
+        return {};
+    }
+    return folder;
+}
+
+class TReader {
+public:
+    TReader(TScanPool::TState& pool, TJob& job) : pool_(pool), job_(job), walk_(job.walk) {}
+
+    void Run() {
+        TUniqueFd fd = Open();
+        if (!fd.Valid()) {
             return;
         }
-        std::string path(dir);
-        TUniqueFd root = OpenFolder(path.c_str());
-        if (!root.Valid()) {
+        TDirReader reader(std::move(fd));
+        if (!reader.Valid()) {
             return;
         }
-        // The configured folder itself may be a mount root; nothing below it that is one is
-        // entered.
-        const std::optional<TFolderIdentity> identity = FolderIdentityOf(root.Get());
-        if (!identity) {
-            return;
-        }
-        if (path.empty() || path.back() != '/') {
-            path.push_back('/');
-        }
-        Push(std::move(root), identity->identity, TScanFolder::Root(path, identity->identity));
+        job_.valid = true;
         TDirEntry entry;
-        while (!stack_.empty()) {
-            if (!Next(stack_.back(), entry)) {
-                Pop();
-                continue;
-            }
-            if (progress_) {
-                progress_(*stack_.back().folder.get(), listed_);
+        while (!pool_.Leaving() && reader.Next(entry)) {
+            if (pool_.disturb) {
+                pool_.disturb(entry.name);
             }
             try {
-                Handle(entry);
+                Handle(reader.Fd(), entry);
             } catch (const std::exception&) {
                 // One entry's failure costs that entry only.
             }
         }
+        HandOver();
     }
 
 private:
-    // Folders open at once at most: the deepest ones.
-    static constexpr std::size_t kOpenFolders = 32;
-
-    struct Frame {
-        TDirReader reader;  // while the folder is open and read as it goes
-        // Once it has been read to its end: the entries not yet handled, and its descriptor
-        // while it is open again.
-        std::optional<std::vector<std::pair<std::string, TEntryType>>> rest;
-        std::size_t restNext = 0;
-        TUniqueFd reopened;
-        TFileIdentity identity;
-        TScanFolderRef folder;
-    };
-
-    static int FdOf(const Frame& frame) {
-        return frame.rest ? frame.reopened.Get() : frame.reader.Fd();
+    TUniqueFd Open() {
+        if (job_.parent == nullptr) {
+            // The system would read such a path only up to the NUL: another folder altogether.
+            if (walk_.dir.find('\0') != std::string::npos) {
+                return {};
+            }
+            TUniqueFd root = OpenFolder(walk_.dir.c_str());
+            // The configured folder itself may be a mount root; nothing below it that is one is
+            // entered.
+            const std::optional<TFolderIdentity> identity =
+                root.Valid() ? FolderIdentityOf(root.Get()) : std::nullopt;
+            if (!identity) {
+                return {};
+            }
+            job_.identity = identity->identity;
+            walk_.device = identity->identity.device;
+            walk_.anchor = TUniqueFd(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0));
+            return walk_.anchor.Valid() ? std::move(root) : TUniqueFd();
+        }
+        TUniqueFd fd = job_.TakeFd();
+        return fd.Valid() ? std::move(fd) : OpenByChain(job_, job_.identity);
     }
 
-    static bool Next(Frame& frame, TDirEntry& entry) {
-        if (!frame.rest) {
-            return frame.reader.Next(entry);
-        }
-        if (frame.restNext == frame.rest->size() || !frame.reopened.Valid()) {
-            return false;
-        }
-        const auto& [name, type] = (*frame.rest)[frame.restNext++];
-        entry.name = name.c_str();
-        entry.type = type;
-        return true;
-    }
-
-    void Handle(const TDirEntry& entry) {
-        const int folderFd = FdOf(stack_.back());
+    void Handle(int folderFd, const TDirEntry& entry) {
         TEntryType type = entry.type;
         std::optional<TEntryStat> stat;
         if (type == TEntryType::Unknown) {
@@ -180,7 +316,7 @@ private:
         // or to the system. A link is an entry of its own, matched by its own name and never
         // followed.
         if ((type != TEntryType::Regular && type != TEntryType::Link) ||
-            !filter_.Matches(entry.name)) {
+            !walk_.filter.Matches(entry.name)) {
             return;
         }
         if (!stat) {
@@ -191,137 +327,350 @@ private:
         }
         // Replaced since it was listed, a file mounted over this entry, or one of our own.
         if ((stat->type != TEntryType::Regular && stat->type != TEntryType::Link) ||
-            stat->isMountRoot || stat->info.device != stack_.back().identity.device ||
-            ownFiles_.Contains(stat->info)) {
+            stat->isMountRoot || stat->info.device != walk_.device ||
+            walk_.ownFiles.Contains(stat->info)) {
             return;
         }
-        PVirtualNode row = tree_.AddChild(parentRow_);
-        TScanFolderRef& folder = stack_.back().folder;
-        TFileNodeData& data = tree_.GetNodeData(row);
-        // A folder whose names fill one record goes on in another: no row without its identity.
-        if (!data.AssignFile(folder, entry.name, stat->info)) {
-            folder->Seal();
-            folder = TScanFolder::Continuation(folder);
-            data.AssignFile(folder, entry.name, stat->info);
-        }
-        const TKeepReason reason =
-            keep_ != nullptr ? KeepReasonOf(*keep_, stat->info) : TKeepReason::None;
-        if (reason == TKeepReason::None) {
-            tree_.SetCheckState(row, TCheckState::Checked);
-        } else {
-            data.SetKeptBy(reason);
-        }
-        ++listed_;
+        const std::string_view name(entry.name);
+        const auto offset = static_cast<std::uint32_t>(job_.names.size());
+        job_.names.append(name);
+        job_.files.push_back({offset, static_cast<std::uint16_t>(name.size()), stat->info});
     }
 
     void Enter(int parentFd, const char* name) {
-        TUniqueFd folder = OpenSubFolder(parentFd, name);
-        if (!folder.Valid()) {
-            return;
-        }
-        const std::optional<TFolderIdentity> identity = FolderIdentityOf(folder.Get());
-        // Another file system, or a bind mount, below the configured folder is not cleaned.
-        if (!identity || identity->isMountRoot ||
-            identity->identity.device != stack_.back().identity.device) {
-            return;
-        }
-        // Links are not followed and mounts not entered, but where the kernel does not say
-        // what is a mount, a bind mount can still show a folder inside itself.
-        for (const Frame& frame : stack_) {
-            if (frame.identity == identity->identity) {
+        auto child = std::make_unique<TJob>(pool_, walk_, &job_, name);
+        // Opened ahead while the parent is open, as long as the budget of open files allows;
+        // beyond it the reader of the sub-folder reaches it by its names.
+        if (pool_.heldFds.load() < pool_.fdBudget) {
+            TUniqueFd folder = OpenSubFolder(parentFd, name);
+            if (!folder.Valid() || !Admit(job_, folder.Get(), child->identity)) {
                 return;
             }
+            child->HoldFd(std::move(folder));
         }
-        Push(std::move(folder), identity->identity, TScanFolder::Sub(stack_.back().folder, name));
+        pending_.push_back(child.get());
+        job_.subs.push_back({job_.files.size(), std::move(child)});
+        if (pending_.size() >= kHandOver) {
+            HandOver();
+        }
     }
 
-    void Push(TUniqueFd folder, TFileIdentity identity, TScanFolderRef record) {
-        TDirReader reader(std::move(folder));
-        if (!reader.Valid()) {
+    // Next in line for the readers: a folder's sub-folders in their order, ahead of the folders
+    // met before, so that the readers go depth first as the rows do.
+    void HandOver() {
+        if (pending_.empty()) {
             return;
         }
-        if (stack_.size() - firstOpen_ >= kOpenFolders) {
-            Spill(stack_[firstOpen_++]);
-        }
-        stack_.push_back(
-            Frame{std::move(reader), std::nullopt, 0, TUniqueFd(), identity, std::move(record)});
-    }
-
-    // Reads the rest of a folder the walk will come back to only later, and closes it.
-    static void Spill(Frame& frame) {
-        if (!frame.rest) {
-            frame.rest.emplace();
-            TDirEntry entry;
-            while (frame.reader.Next(entry)) {
-                frame.rest->emplace_back(entry.name, entry.type);
+        {
+            const std::lock_guard lock(pool_.mutex);
+            if (!pool_.Leaving()) {
+                pool_.queue.insert(pool_.queue.begin(), pending_.begin(), pending_.end());
             }
-            frame.reader = TDirReader(TUniqueFd());
         }
-        frame.reopened = TUniqueFd();
+        pending_.clear();
+        pool_.work.notify_all();
     }
 
-    void Pop() {
-        Frame done = std::move(stack_.back());
-        stack_.pop_back();
-        done.folder->Seal();
-        if (stack_.empty() || firstOpen_ < stack_.size()) {
-            return;
-        }
-        // Back to a folder that was closed: ".." of the folder just done leads there, unless
-        // something moved in the meantime; then the rest of it is left out.
-        --firstOpen_;
-        Frame& parent = stack_.back();
-        const int doneFd = FdOf(done);
-        if (doneFd < 0) {
-            return;
-        }
-        TUniqueFd up = OpenSubFolder(doneFd, "..");
-        const std::optional<TFolderIdentity> identity =
-            up.Valid() ? FolderIdentityOf(up.Get()) : std::nullopt;
-        if (identity && identity->identity == parent.identity) {
-            parent.reopened = std::move(up);
-        }
-    }
-
-    TVirtualStringTree& tree_;
-    PVirtualNode parentRow_;
-    TExtFilter filter_;
-    TOwnFiles ownFiles_;
-    const TScanProgress& progress_;
-    const TFolderKeep* keep_;
-    std::size_t listed_ = 0;
-    std::vector<Frame> stack_;
-    std::size_t firstOpen_ = 0;  // the frames below it are closed
+    TScanPool::TState& pool_;
+    TJob& job_;
+    TFolderScan::TWalk& walk_;
+    std::vector<TJob*> pending_;
 };
+
+void ReaderLoop(TScanPool::TState& pool) {
+    std::unique_lock lock(pool.mutex);
+    for (;;) {
+        if (pool.quit) {
+            return;
+        }
+        TJob* job = nullptr;
+        if (!pool.stop && !pool.queue.empty()) {
+            if (pool.wanted != nullptr && pool.wanted->state == TJob::State::Queued) {
+                const auto it = std::find(pool.queue.begin(), pool.queue.end(), pool.wanted);
+                if (it != pool.queue.end()) {
+                    job = *it;
+                    pool.queue.erase(it);
+                }
+            }
+            if (job == nullptr && pool.lookAhead < kLookAhead) {
+                job = pool.queue.front();
+                pool.queue.pop_front();
+            }
+        }
+        if (job == nullptr) {
+            pool.work.wait(lock);
+            continue;
+        }
+        job->state = TJob::State::Reading;
+        ++pool.reading;
+        lock.unlock();
+        try {
+            TReader(pool, *job).Run();
+        } catch (const std::exception&) {
+            // What was read stays; the rest of the folder is left out.
+        }
+        lock.lock();
+        job->state = TJob::State::Done;
+        --pool.reading;
+        pool.lookAhead += job->Items();
+        pool.done.notify_all();
+    }
+}
+
+unsigned OpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return 1024;
+    }
+    return static_cast<unsigned>(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
 
 }  // namespace
 
-void ScanFolderFiles(TVirtualStringTree& tree, std::string_view dir, PVirtualNode parentRow,
-                     std::string_view ext, const TScanProgress& progress, const TFolderKeep* keep) {
-    TFolderWalk(tree, parentRow, ext, progress, keep).Run(dir);
+namespace {
+
+// A row for one file the readers found, with the folder record's help: exactly what a one-thread
+// walk makes.
+void MakeRow(TVirtualStringTree& tree, PVirtualNode parentRow, const TFolderKeep* keep,
+             TFolderScan::TWalk& walk, TFolderScan::TWalk::Frame& frame, const TJob::File& file,
+             TFolderScan::TTotals& totals) {
+    const TJob& job = *frame.job;
+    const std::string_view name = job.FileName(file);
+    PVirtualNode row = tree.AddChild(parentRow);
+    TFileNodeData& data = tree.GetNodeData(row);
+    // A folder whose names fill one record goes on in another: no row without its identity.
+    if (!data.AssignFile(frame.folder, name, file.info)) {
+        frame.folder->Seal();
+        frame.folder = TScanFolder::Continuation(frame.folder);
+        data.AssignFile(frame.folder, name, file.info);
+    }
+    const TKeepReason reason = keep != nullptr ? KeepReasonOf(*keep, file.info) : TKeepReason::None;
+    const auto bytes = static_cast<std::uint64_t>(std::max<std::int64_t>(file.info.size, 0));
+    if (reason == TKeepReason::None) {
+        tree.SetCheckState(row, TCheckState::Checked);
+        ++totals.checked;
+        totals.checkedBytes += bytes;
+    } else {
+        data.SetKeptBy(reason);
+        ++totals.kept;
+        totals.keptBytes += bytes;
+    }
+    ++totals.listed;
+    totals.listedBytes += bytes;
+    ++walk.listed;
 }
 
-void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext,
-                const TScanProgress& progress, const TFolderKeep* keep) {
-    TUpdateBracket bracket(tree);
+}  // namespace
+
+unsigned DefaultScanReaders() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+TScanPool::TScanPool(unsigned readers, TDisturb disturb) : state_(std::make_unique<TState>()) {
+    // Each reader holds a few files open at once; the rest of the limit is the program's and
+    // the budget of folders opened ahead.
+    const unsigned limit = OpenFileLimit();
+    const unsigned room = limit > 64 ? limit - 64 : 0;
+    readers = std::clamp(readers == 0 ? DefaultScanReaders() : readers, 1u, std::max(1u, room / 8));
+    state_->fdBudget =
+        std::clamp(static_cast<int>(room / 2) - 4 * static_cast<int>(readers), 8, 4096);
+    state_->disturb = std::move(disturb);
+    for (unsigned i = 0; i < readers; ++i) {
+        state_->threads.emplace_back([state = state_.get()] { ReaderLoop(*state); });
+    }
+}
+
+TScanPool::~TScanPool() {
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->quit = true;
+        state_->stop = true;
+    }
+    state_->work.notify_all();
+    for (std::thread& thread : state_->threads) {
+        thread.join();
+    }
+}
+
+unsigned TScanPool::Readers() const {
+    return static_cast<unsigned>(state_->threads.size());
+}
+
+void TScanPool::Stop() {
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->stop = true;
+    }
+    state_->work.notify_all();
+    state_->done.notify_all();
+}
+
+bool TScanPool::Stopped() const {
+    return state_->stop.load();
+}
+
+TFolderScan::TFolderScan(TScanPool& pool, TVirtualStringTree& tree, std::string_view folderPath,
+                         std::string_view ext, const TFolderKeep* keep)
+    : pool_(pool), tree_(tree), keep_(keep) {
+    tree_.BeginUpdate();
     try {
-        PVirtualNode row = tree.AddChild(nullptr);
-        TFileNodeData& data = tree.GetNodeData(row);
+        row_ = tree_.AddChild(nullptr);
+        TFileNodeData& data = tree_.GetNodeData(row_);
         data.SetText(TFieldKind::FileName, FolderDisplayName(folderPath));
         data.SetText(TFieldKind::FullPath, folderPath);
         data.SetText(TFieldKind::FileType, kFolderType);
         data.SetText(TFieldKind::FileExt, {});
         // An empty path would otherwise become "/" and list the whole system for deletion.
-        if (!folderPath.empty()) {
-            std::string dir(folderPath);
-            if (dir.back() != '/') {
-                dir.push_back('/');
-            }
-            ScanFolderFiles(tree, dir, row, ext, progress, keep);
+        if (folderPath.empty()) {
+            return;
         }
-        tree.SetExpanded(row, true);
+        std::string dir(folderPath);
+        if (dir.back() != '/') {
+            dir.push_back('/');
+        }
+        TScanPool::TState& state = *pool_.state_;
+        walk_ = std::make_unique<TWalk>(state, dir, ext);
+        walk_->root = std::make_unique<TJob>(state, *walk_, nullptr, std::string_view());
+        walk_->stack.push_back(TWalk::Frame{walk_->root.get()});
+        {
+            const std::lock_guard lock(state.mutex);
+            state.queue.push_front(walk_->root.get());
+        }
+        state.work.notify_all();
     } catch (const std::exception&) {
-        // The rows made so far stay; the scan of the next folder goes on.
+        Finish();
+    }
+}
+
+TFolderScan::~TFolderScan() {
+    if (walk_) {
+        // No reader may be left with this folder's jobs once they go.
+        TScanPool::TState& state = *pool_.state_;
+        std::unique_lock lock(state.mutex);
+        state.abandon = true;
+        state.queue.clear();
+        state.wanted = nullptr;
+        state.done.wait(lock, [&] { return state.reading == 0; });
+        state.lookAhead = 0;
+        state.abandon = false;
+        lock.unlock();
+        walk_.reset();
+    }
+    Finish();
+}
+
+void TFolderScan::Finish() {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    try {
+        tree_.SetExpanded(row_, true);
+    } catch (const std::exception&) {
+        // The rows stay; only the folder row stays collapsed.
+    }
+    tree_.EndUpdate();
+}
+
+std::string TFolderScan::CurrentFolder() const {
+    if (walk_) {
+        for (auto it = walk_->stack.rbegin(); it != walk_->stack.rend(); ++it) {
+            if (it->folder) {
+                return it->folder->PathWith({});
+            }
+        }
+    }
+    return {};
+}
+
+bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress) {
+    if (finished_) {
+        return true;
+    }
+    if (!walk_) {
+        Finish();
+        return true;
+    }
+    TScanPool::TState& state = *pool_.state_;
+    std::vector<TWalk::Frame>& stack = walk_->stack;
+    unsigned made = 0;
+    while (!stack.empty() && !state.stop) {
+        TWalk::Frame& frame = stack.back();
+        TJob& job = *frame.job;
+        if (!frame.ready) {
+            std::unique_lock lock(state.mutex);
+            if (job.state != TJob::State::Done) {
+                state.wanted = &job;
+                state.work.notify_all();
+                if (!state.done.wait_until(lock, deadline, [&] {
+                        return job.state == TJob::State::Done || state.stop.load();
+                    })) {
+                    return false;
+                }
+                if (job.state != TJob::State::Done) {
+                    break;  // stopped
+                }
+            }
+            // In the rows' hands now: no longer ahead of them.
+            state.lookAhead -= std::min(state.lookAhead, job.Items());
+            lock.unlock();
+            state.work.notify_all();
+            if (!job.valid) {
+                stack.pop_back();
+                continue;
+            }
+            frame.folder = stack.size() == 1
+                               ? TScanFolder::Root(walk_->dir, job.identity)
+                               : TScanFolder::Sub(stack[stack.size() - 2].folder, job.name);
+            frame.ready = true;
+        }
+        const std::size_t until = frame.nextSub < job.subs.size()
+                                      ? job.subs[frame.nextSub].filesBefore
+                                      : job.files.size();
+        if (frame.nextFile < until) {
+            try {
+                MakeRow(tree_, row_, keep_, *walk_, frame, job.files[frame.nextFile], totals_);
+            } catch (const std::exception&) {
+                // One file's failure costs that file only.
+            }
+            ++frame.nextFile;
+            if (progress) {
+                progress(*frame.folder.get(), walk_->listed);
+            }
+            if (++made % 256 == 0 && Clock::now() >= deadline) {
+                return false;
+            }
+            continue;
+        }
+        if (frame.nextSub < job.subs.size()) {
+            TJob* sub = job.subs[frame.nextSub++].job.get();
+            if (progress) {
+                progress(*frame.folder.get(), walk_->listed);
+            }
+            stack.push_back(TWalk::Frame{sub});
+            continue;
+        }
+        frame.folder->Seal();
+        // Every sub-folder of it is read and made into rows: none is in a reader's hands.
+        std::vector<TJob::File>().swap(job.files);
+        std::vector<TJob::Sub>().swap(job.subs);
+        std::string().swap(job.names);
+        stack.pop_back();
+    }
+    Finish();
+    return true;
+}
+
+void ScanFolder(TVirtualStringTree& tree, std::string_view folderPath, std::string_view ext,
+                const TScanProgress& progress, const TFolderKeep* keep) {
+    TScanPool pool;
+    ScanFolder(pool, tree, folderPath, ext, progress, keep);
+}
+
+void ScanFolder(TScanPool& pool, TVirtualStringTree& tree, std::string_view folderPath,
+                std::string_view ext, const TScanProgress& progress, const TFolderKeep* keep) {
+    TFolderScan scan(pool, tree, folderPath, ext, keep);
+    while (!scan.Step(TFolderScan::Clock::now() + std::chrono::seconds(1), progress)) {
     }
 }
 

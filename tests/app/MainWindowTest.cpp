@@ -18,6 +18,7 @@
 #include <QToolTip>
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@
 namespace purgala {
 namespace {
 
+namespace fs = std::filesystem;
 using test::ConfigWithFolders;
 using test::ReadFile;
 using test::TempDir;
@@ -352,63 +354,123 @@ TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) 
     }
 }
 
-// A long command shows how far it has come; what the user does meanwhile waits until it ends,
-// and a close that arrives meanwhile does no harm.
-TEST_F(MainWindowTest, LongWorkShowsProgressWhileClicksWaitAndACloseIsHarmless) {
+// A long scan shows how far it has come and keeps the window alive; the commands that would
+// conflict with it are refused meanwhile, and Escape, its own button or a close stop it: the rows
+// found so far stay, the status bar says where it stopped, and a close follows once it stopped.
+TEST_F(MainWindowTest, LongScanRefusesConflictsAndStopsByEscapeButtonOrClose) {
     for (int i = 0; i < 200; ++i) {
         WriteFile(data_ / ("big/" + std::to_string(i) + ".tmp"));
+        WriteFile(data_ / ("next/" + std::to_string(i) + ".tmp"));
     }
-    WriteConfig(ConfigWithFolders(FolderElement(data_ / "big", "tmp")));
+    WriteConfig(ConfigWithFolders(FolderElement(data_ / "big", "tmp") +
+                                  FolderElement(data_ / "next", "tmp")));
+    enum class How { Escape, Button, Close };
+    for (const How how : {How::Escape, How::Button, How::Close}) {
+        SCOPED_TRACE(int(how));
+        TFMMain window;
+        window.show();
+        window.btnOpenFileClick();  // a first, whole scan: rows to try the boxes and sorting on
+        ASSERT_EQ(window.VT->TotalCount(), 402u);
+        int questions = 0;
+        SetMessageHook([&](const TMessageRequest&) {
+            ++questions;
+            return QMessageBox::Yes;
+        });
+        const int modalRunsBefore = modalRuns_;
+        QStringList shown;
+        int reads = 0;
+        QString captionMeanwhile;
+        auto now = TProgressReporter::Clock::now();
+        const auto oldClock = SetProgressClock([&] {
+            shown << window.SBPanel0->text();
+            if (++reads == 3) {
+                captionMeanwhile = window.btnOpenFile->text();
+                window.btnOpenFolder->click();
+                window.btnApply->click();
+                window.btnApplyClick();
+                window.cbCheckAll->click();
+                window.cbCheckAllClick();
+                window.btnOpenFileClick();  // not a second scan inside the first
+                PVirtualNode row = window.VT->GetFirstChild(window.VT->GetFirst());
+                if (row != nullptr) {
+                    window.VT->model()->setData(window.VT->IndexOf(row), Qt::Unchecked,
+                                                Qt::CheckStateRole);
+                }
+                if (window.VT->OnHeaderClick) {
+                    window.VT->OnHeaderClick(*window.VT, 2, Qt::LeftButton);
+                }
+            }
+            if (reads == 5) {
+                switch (how) {
+                    case How::Escape:
+                        QTest::keyClick(window.VT, Qt::Key_Escape);
+                        break;
+                    case How::Button:
+                        window.btnOpenFile->click();
+                        break;
+                    case How::Close:
+                        window.close();
+                        break;
+                }
+            }
+            return now += std::chrono::milliseconds(100);
+        });
+        window.btnOpenFileClick();
+        SetProgressClock(oldClock);
+        SetMessageHook({});
+
+        EXPECT_EQ(captionMeanwhile, "&Stop");
+        EXPECT_EQ(questions, 0);
+        EXPECT_EQ(modalRuns_, modalRunsBefore);
+        EXPECT_TRUE(window.cbCheckAll->isChecked());
+        EXPECT_EQ(window.btnOpenFile->text(), "&Check Temps");
+        for (QWidget* widget : std::initializer_list<QWidget*>{
+                 window.btnOpenFile, window.btnOpenFolder, window.btnApply, window.cbCheckAll}) {
+            EXPECT_TRUE(widget->isEnabled());
+        }
+        EXPECT_EQ(window.isVisible(), how != How::Close);
+        // Stopped in the first folder: its rows so far, all checked and in the order of the
+        // disk, and no row of the second.
+        EXPECT_EQ(window.VT->RootNodeCount(), 1u);
+        const std::size_t rows = window.VT->TotalCount() - 1;
+        EXPECT_GT(rows, 0u);
+        EXPECT_LT(rows, 200u);
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
+            return text.startsWith("Scanning " + QString::fromStdString(data_ / "big/")) &&
+                   text.endsWith(" files found so far");
+        })) << shown.join('|').toStdString();
+        const QString count = QString::number(rows);
+        EXPECT_EQ(window.SBPanel0->text(),
+                  "Stopped while scanning " + QString::fromStdString(data_ / "big/") + "; " +
+                      count + " files (0.00 B) listed, " + count + " (0.00 B) checked");
+        for (PVirtualNode n = window.VT->GetFirstChild(window.VT->GetFirst()); n != nullptr;
+             n = window.VT->GetNextSibling(n)) {
+            EXPECT_EQ(window.VT->CheckState(n), TCheckState::Checked);
+        }
+        EXPECT_EQ(window.VT->GetNodeData(window.VT->GetFirst()).FullPath(), data_ / "big");
+    }
+    // A scan reads and never deletes.
+    EXPECT_EQ(std::distance(fs::directory_iterator(data_ / "big"), fs::directory_iterator()), 200);
+
+    // "&Delete" shows how far it has come too.
     TFMMain window;
     window.show();
-    int questions = 0;
-    SetMessageHook([&](const TMessageRequest&) {
-        ++questions;
-        return QMessageBox::Yes;
-    });
+    window.btnOpenFileClick();
+    SetMessageHook([](const TMessageRequest&) { return QMessageBox::Yes; });
     QStringList shown;
-    int reads = 0;
     auto now = TProgressReporter::Clock::now();
     const auto oldClock = SetProgressClock([&] {
         shown << window.SBPanel0->text();
-        if (++reads == 2) {
-            for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-                QCoreApplication::postEvent(
-                    window.btnOpenFolder,
-                    new QMouseEvent(
-                        type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                        Qt::NoModifier));
-            }
-        }
-        if (reads == 5) {
-            window.close();  // the rest runs to its end on a hidden window
-        }
         return now += std::chrono::milliseconds(100);
     });
-
-    window.btnOpenFileClick();
-    EXPECT_EQ(questions, 0);  // the click on "&Delete" has not been handled
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_EQ(window.VT->TotalCount(), 201u);
-    const QString scanning = "Scanning " + QString::fromStdString(data_ / "big/") + ": ";
-    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
-        return text.startsWith(scanning) && text.endsWith(" files found so far");
-    })) << shown.join('|').toStdString();
-    EXPECT_EQ(window.SBPanel0->text(), "200 files (0.00 B) listed, 200 (0.00 B) checked");
-    QCoreApplication::removePostedEvents(window.btnOpenFolder);
-
-    shown.clear();
-    reads = 0;
     window.btnOpenFolderClick();
     SetProgressClock(oldClock);
     SetMessageHook({});
-    EXPECT_EQ(questions, 1);
     EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
         return text.startsWith("Deleting in ");
     })) << shown.join('|').toStdString();
     EXPECT_EQ(window.SBPanel0->text(),
-              "200 files deleted, 0.00 B freed; 0 files (0.00 B) listed, 0 (0.00 B) checked");
+              "400 files deleted, 0.00 B freed; 0 files (0.00 B) listed, 0 (0.00 B) checked");
 }
 
 // A folder's age leaves recent files unchecked, and so does a program holding a file, in any

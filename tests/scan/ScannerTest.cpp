@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -12,9 +13,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/Config.h"
@@ -359,6 +363,157 @@ TEST_F(ScannerTest, UpdateBracketOfTheCallerIsKept) {
     tree_.EndUpdate();
     EXPECT_FALSE(tree_.InUpdate());
     EXPECT_EQ(tree_.TotalCount(), 3u);
+}
+
+}  // namespace
+}  // namespace purgala
+
+namespace purgala {
+namespace {
+
+// Every row as bytes: level, box, rule, path, size, times and identity.
+std::vector<std::string> RowBytes(TVirtualStringTree& tree) {
+    std::vector<std::string> rows;
+    for (PVirtualNode n = tree.GetFirst(); n != nullptr; n = tree.GetNext(n)) {
+        const TFileNodeData& d = tree.GetNodeData(n);
+        std::string row = std::to_string(tree.GetNodeLevel(n)) + ' ' +
+                          std::to_string(int(tree.CheckState(n))) + ' ' +
+                          std::to_string(int(d.KeptBy())) + ' ' + d.FullPath() + '\t' +
+                          d.FileSize() + '\t' + std::to_string(d.Inode());
+        for (TFieldKind kind :
+             {TFieldKind::CreateTime, TFieldKind::AccessTime, TFieldKind::WriteTime}) {
+            row += '\t' + std::to_string(d.Time(kind).seconds) + '.' +
+                   std::to_string(d.Time(kind).nanoseconds);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// Removes a tree deeper than a path can name, one folder at a time from the bottom.
+void RemoveDeep(const std::string& top, const char* name, int depth) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        const int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    for (int i = 0; i < depth && fd >= 0; ++i) {
+        ::unlinkat(fd, "f.tmp", 0);
+        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = up;
+        ::unlinkat(fd, name, AT_REMOVEDIR);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+// The rows never depend on how many readers there are or which of them is quicker: the same
+// trees through one reader and through several with their timing disturbed give the same bytes.
+TEST(ScannerOrderTest, ManyReadersMakeTheRowsOfOneByteForByte) {
+    const TempDir temp;
+    const std::string root = temp / "root";
+    for (int i = 0; i < 40; ++i) {
+        const std::string folder = root + "/f" + std::to_string(i % 7) + "/g" + std::to_string(i);
+        WriteFile(folder + "/a.tmp", std::string(std::size_t(i), 'x'));
+        WriteFile(folder + "/skip.txt");
+        WriteFile(root + "/f" + std::to_string(i % 7) + "/n" + std::to_string(i) + ".TMP");
+    }
+    WriteFile(root + "/odd \xFF\xFE name.tmp");
+    WriteFile(root + "/sub\x80/inner.tmp");
+    WriteFile(root + "/.hidden/h.tmp");
+    fs::create_directory_symlink(root + "/f1", root + "/f0/link.tmp");
+    fs::create_directory_symlink("..", root + "/f2/loop");
+    fs::create_symlink(root + "/nowhere", root + "/dangling.tmp");
+    // Read by no one: unreadable (unless run by root), and one that goes once its entry is read.
+    WriteFile(root + "/locked/l.tmp");
+    ::chmod((root + "/locked").c_str(), 0);
+    // One folder of a hundred thousand entries, a tenth of them matching.
+    const std::string wide = root + "/wide";
+    fs::create_directories(wide);
+    for (int i = 0; i < 100'000; ++i) {
+        const std::string path = wide + "/" + std::to_string(i) + (i % 10 == 0 ? ".tmp" : "");
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    // A mount below, when the test may mount.
+    const TempDir outside;
+    WriteFile(outside / "mounted.tmp");
+    fs::create_directory(root + "/mnt");
+    const bool mounted =
+        ::mount(outside.Path().c_str(), (root + "/mnt").c_str(), nullptr, MS_BIND, nullptr) == 0;
+    // Four thousand levels, deeper than a path can name, under a small limit of open files.
+    constexpr int kDepth = 4000;
+    {
+        int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; i < kDepth && fd >= 0; ++i) {
+            ::mkdirat(fd, "d", 0700);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            fd = next;
+            if (i % 97 == 0) {
+                ::close(::openat(fd, "f.tmp", O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+            }
+        }
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const rlimit small{std::min<rlim_t>(1024, limit.rlim_cur), limit.rlim_max};
+    ::setrlimit(RLIMIT_NOFILE, &small);
+
+    // Every file here is recent: the age rule's verdict travels with the records too.
+    const TFolderKeep rule = TFolderKeep::Of(
+        QStringLiteral("3"), std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count());
+    const auto rows = [&](unsigned readers, bool disturbed) {
+        fs::create_directories(root + "/vanishing/v.tmp.d");
+        WriteFile(root + "/vanishing/gone/g.tmp");
+        std::atomic<unsigned> seed{1};
+        TScanPool pool(readers, [&, disturbed](std::string_view name) {
+            if (name == "gone") {
+                fs::remove_all(root + "/vanishing/gone");
+            }
+            if (disturbed) {
+                thread_local std::minstd_rand random(seed++);
+                if (random() % 64 == 0) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(random() % 300));
+                }
+            }
+        });
+        TVirtualStringTree tree;
+        ScanFolder(pool, tree, root, "tmp", {}, &rule);
+        return RowBytes(tree);
+    };
+    const std::vector<std::string> one = rows(1, false);
+    for (const unsigned readers : {2u, 3u, 8u}) {
+        EXPECT_TRUE(rows(readers, true) == one) << readers << " readers";
+    }
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (mounted) {
+        ::umount2((root + "/mnt").c_str(), MNT_DETACH);
+    }
+    ::chmod((root + "/locked").c_str(), 0700);
+    RemoveDeep(root, "d", kDepth);
+
+    // What one reader made is the one-thread walk's result.
+    const bool asRoot = ::geteuid() == 0;  // reads the locked folder
+    const std::size_t files = 40 + 40 + 5 + 10'000 + (kDepth + 96) / 97 + (asRoot ? 1 : 0);
+    ASSERT_EQ(one.size(), 1 + files);
+    EXPECT_EQ(std::size_t(
+                  std::count_if(one.begin(), one.end(),
+                                [](const std::string& row) { return row.starts_with("1 0 1 "); })),
+              files);
+    for (const char* absent : {"/gone/", "/mnt/", "/link.tmp/", "/loop/", ".txt", "v.tmp.d"}) {
+        EXPECT_TRUE(std::none_of(one.begin(), one.end(), [&](const std::string& row) {
+            return row.find(absent) != std::string::npos;
+        })) << absent;
+    }
 }
 
 }  // namespace
