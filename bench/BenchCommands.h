@@ -9,6 +9,7 @@ int RunScan(const Options& options);
 int RunTexts(const Options& options);
 int RunSort(const Options& options);
 int RunDelete(const Options& options);
+int RunTrash(const Options& options);
 int RunScale(const Options& options);
 int RunFolders(const Options& options);
 int RunInUse(const Options& options);

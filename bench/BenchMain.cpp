@@ -31,6 +31,8 @@ const Command kCommands[] = {
     {"sort", "header sort of the file rows in memory, by size and by time",
      purgala::bench::RunSort},
     {"delete", "safe deletion of the *.tmp files against find -delete", purgala::bench::RunDelete},
+    {"trash", "the *.tmp files (20,000 by default) to the trash, against gio trash",
+     purgala::bench::RunTrash},
     {"scale", "the main window's commands on a whole tree, with peak memory",
      purgala::bench::RunScale},
     {"folders", "load, Check Temps and the settings dialog with many configured empty folders",
