@@ -1,5 +1,6 @@
 #include "tests/TestSupport.h"
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "config/Config.h"
@@ -112,6 +114,26 @@ std::string ConfigWithFolders(std::string_view folderElements) {
     text.replace(text.find(empty), empty.size(),
                  "\t<folders>" + std::string(folderElements) + "\t</folders>");
     return text;
+}
+
+ScopedMount::ScopedMount(std::string path, const std::function<bool()>& mount, std::string failure)
+    : path_(std::move(path)) {
+    if (::geteuid() != 0) {
+        reason_ = "mounting needs root";
+        return;
+    }
+    std::filesystem::create_directories(path_);
+    if (!mount()) {
+        reason_ = std::move(failure);
+        return;
+    }
+    mounted_ = true;
+}
+
+ScopedMount::~ScopedMount() {
+    if (mounted_) {
+        ::umount2(path_.c_str(), MNT_DETACH);
+    }
 }
 
 }  // namespace purgala::test

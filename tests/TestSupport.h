@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -61,6 +62,24 @@ private:
 
 // The default configuration document with `folderElements` as its folder list.
 std::string ConfigWithFolders(std::string_view folderElements);
+
+// A file system mounted at `path` by `mount` (false when it cannot) while the object lives, and
+// unmounted after. Mounting needs root: WhyNot() says why there is none, empty when mounted.
+class ScopedMount {
+public:
+    ScopedMount(std::string path, const std::function<bool()>& mount, std::string failure);
+    ~ScopedMount();
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+    const std::string& Path() const { return path_; }
+    const std::string& WhyNot() const { return reason_; }
+
+private:
+    std::string path_;
+    std::string reason_;
+    bool mounted_ = false;
+};
 
 }  // namespace purgala::test
 

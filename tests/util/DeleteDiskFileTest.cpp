@@ -241,46 +241,20 @@ TEST_P(DeleteDiskFileTest, NewFileOnAReusedInodeAndRewrittenFileAreKept) {
     ExpectNewAndRewrittenFilesKept(deleter_, folder_, false);
 }
 
-// A small ext4 file system with 128-byte inodes, mounted through a loop device while the object
+// A small ext4 file system with 128-byte inodes, mounted through a loop device while the result
 // lives: no birth times, and times in whole seconds only.
-class TSmallInodeFileSystem {
-public:
-    explicit TSmallInodeFileSystem(const TempDir& temp)
-        : image_(temp / "fs.img"), mount_(temp / "mnt") {
-        if (::geteuid() != 0) {
-            reason_ = "mounting needs root";
-            return;
-        }
-        fs::create_directory(mount_);
-        const std::string command = "truncate -s 8M '" + image_ + "' && mkfs.ext4 -q -F -I 128 '" +
-                                    image_ + "' 2>/dev/null && mount -o loop '" + image_ + "' '" +
-                                    mount_ + "' 2>/dev/null";
-        if (std::system(command.c_str()) != 0) {
-            reason_ = "cannot make and loop-mount an ext4 image here";
-            return;
-        }
-        mounted_ = true;
-    }
-    ~TSmallInodeFileSystem() {
-        if (mounted_) {
-            ::umount2(mount_.c_str(), MNT_DETACH);
-        }
-    }
-    TSmallInodeFileSystem(const TSmallInodeFileSystem&) = delete;
-    TSmallInodeFileSystem& operator=(const TSmallInodeFileSystem&) = delete;
-
-    const std::string& Path() const { return mount_; }
-    const std::string& WhyNot() const { return reason_; }  // empty when mounted
-
-private:
-    std::string image_;
-    std::string mount_;
-    std::string reason_;
-    bool mounted_ = false;
-};
+bool MountSmallInodeFileSystem(const std::string& image, const std::string& mount) {
+    const std::string command = "truncate -s 8M '" + image + "' && mkfs.ext4 -q -F -I 128 '" +
+                                image + "' 2>/dev/null && mount -o loop '" + image + "' '" + mount +
+                                "' 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+}
 
 TEST_P(DeleteDiskFileTest, NewFileOnAReusedInodeIsKeptWhereThereAreNoBirthTimes) {
-    const TSmallInodeFileSystem small(temp_);
+    const std::string image = temp_ / "fs.img";
+    const test::ScopedMount small(
+        temp_ / "mnt", [&] { return MountSmallInodeFileSystem(image, temp_ / "mnt"); },
+        "cannot make and loop-mount an ext4 image here");
     if (!small.WhyNot().empty()) {
         GTEST_SKIP() << small.WhyNot();
     }

@@ -109,34 +109,9 @@ std::vector<std::string> ContentsBelow(const std::vector<std::string>& roots) {
 }
 
 // A tmpfs mounted below a temporary folder while the object lives: another file system.
-class TTmpfs {
-public:
-    explicit TTmpfs(const std::string& path) : path_(path) {
-        if (::geteuid() != 0) {
-            reason_ = "mounting a tmpfs needs root";
-            return;
-        }
-        fs::create_directories(path_);
-        if (::mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=4m") != 0) {
-            reason_ = "cannot mount a tmpfs here";
-            return;
-        }
-        mounted_ = true;
-    }
-    ~TTmpfs() {
-        if (mounted_) {
-            ::umount2(path_.c_str(), MNT_DETACH);
-        }
-    }
-    TTmpfs(const TTmpfs&) = delete;
-    TTmpfs& operator=(const TTmpfs&) = delete;
-    const std::string& WhyNot() const { return reason_; }
-
-private:
-    std::string path_;
-    std::string reason_;
-    bool mounted_ = false;
-};
+bool MountTmpfs(const std::string& path) {
+    return ::mount("tmpfs", path.c_str(), "tmpfs", 0, "size=4m") == 0;
+}
 
 class TrashFileTest : public ::testing::Test {
 protected:
@@ -279,7 +254,8 @@ TEST_F(TrashFileTest, AnotherFileSystemUsesItsTopTrashOnlyWhereItIsSafe) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string top = temp_ / "mnt";
-        const TTmpfs tmpfs(top);
+        const test::ScopedMount tmpfs(
+            top, [&] { return MountTmpfs(top); }, "cannot mount a tmpfs here");
         if (!tmpfs.WhyNot().empty()) {
             GTEST_SKIP() << tmpfs.WhyNot();
         }
