@@ -611,8 +611,12 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
                     break;  // stopped
                 }
             }
-            // In the rows' hands now: no longer ahead of them.
+            // In the rows' hands now: no longer ahead of them, and no reader may look at it
+            // again, since it is freed once its rows are made.
             state.lookAhead -= std::min(state.lookAhead, job.Items());
+            if (state.wanted == &job) {
+                state.wanted = nullptr;
+            }
             lock.unlock();
             state.work.notify_all();
             if (!job.valid) {
