@@ -14,7 +14,6 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <future>
 
 #include "app/LongWork.h"
 #include "app/Progress.h"
@@ -355,10 +354,10 @@ void TFMMain::btnOpenFileClick() {
     }
     const std::int64_t start = Clock();
     keep_.Start(start);
-    // The open files are gathered while the folders are read; only the rows found meanwhile
-    // wait for them. The collector owns what it reads and hands it back whole.
-    std::future<TOpenFiles> openFiles =
-        std::async(std::launch::async, [] { return CollectOpenFiles(); });
+    // The open files are gathered while the folders are read; what is left when the rows are
+    // made is gathered here too.
+    TOpenFilesCollector openFiles;
+    openFiles.StartHelper();
     const auto folders = GetConfig().GetRoot()->GetFolders();
     const int count = folders->GetCount();
     TProgressReporter progress(*SBPanel0);
@@ -427,10 +426,10 @@ void TFMMain::btnOpenFileClick() {
                     return false;
                 }
             }
-            return openFiles.wait_until(deadline) == std::future_status::ready;
+            return openFiles.Finish(deadline);
         },
         [&pool] { pool.Stop(); });
-    const TKeptCount inUse = keep_.KeepOpenFiles(*VT, openFiles.get());
+    const TKeptCount inUse = keep_.KeepOpenFiles(*VT, openFiles.Take());
     checked_.count -= inUse.files;
     checked_.bytes -= inUse.bytes;
     kept_.count += inUse.files;

@@ -19,10 +19,20 @@ const TFileHolder* TOpenFiles::HolderOf(const TFileIdentity& file) const {
 }
 
 void TOpenFiles::Add(const TFileIdentity& file, std::int32_t pid, const std::string& command) {
+    const auto [found, added] = files_.try_emplace(file, 0);
+    if (!added && holders_[found->second].pid <= pid) {
+        return;
+    }
     if (holders_.empty() || holders_.back().pid != pid) {
         holders_.push_back({pid, command});
     }
-    files_.try_emplace(file, static_cast<std::uint32_t>(holders_.size() - 1));
+    found->second = static_cast<std::uint32_t>(holders_.size() - 1);
+}
+
+void TOpenFiles::Merge(const TOpenFiles& other) {
+    for (const auto& [file, holder] : other.files_) {
+        Add(file, other.holders_[holder].pid, other.holders_[holder].command);
+    }
 }
 
 namespace {
@@ -137,24 +147,66 @@ void CollectProcess(int processFd, std::int32_t pid, TOpenFiles& files) {
 
 }  // namespace
 
-TOpenFiles CollectOpenFiles(const char* procRoot) {
-    TOpenFiles files;
+TOpenFilesCollector::TOpenFilesCollector(const char* procRoot) : procRoot_(procRoot) {
     TDirReader processes(TUniqueFd(::open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!processes.Valid()) {
-        return files;
+        return;
     }
     TDirEntry entry;
     while (processes.Next(entry)) {
-        if (!IsPid(entry.name)) {
-            continue;
-        }
-        const TUniqueFd process(
-            ::openat(processes.Fd(), entry.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (process.Valid()) {
-            CollectProcess(process.Get(), static_cast<std::int32_t>(std::atol(entry.name)), files);
+        if (IsPid(entry.name)) {
+            pids_.push_back(static_cast<std::int32_t>(std::atol(entry.name)));
         }
     }
-    return files;
+}
+
+TOpenFilesCollector::~TOpenFilesCollector() {
+    abandoned_ = true;
+}
+
+void TOpenFilesCollector::StartHelper() {
+    helper_ = std::async(std::launch::async, [this] { Work(); });
+}
+
+bool TOpenFilesCollector::Finish(Clock::time_point deadline) {
+    return Work(deadline) &&
+           (!helper_.valid() || helper_.wait_until(deadline) == std::future_status::ready);
+}
+
+bool TOpenFilesCollector::Work(Clock::time_point deadline) {
+    TOpenFiles found;
+    const TUniqueFd proc(::open(procRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    bool done = !proc.Valid();
+    while (!done && !abandoned_) {
+        const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
+        if (index >= pids_.size()) {
+            done = true;
+            break;
+        }
+        const std::string name = std::to_string(pids_[index]);
+        const TUniqueFd process(
+            ::openat(proc.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (process.Valid()) {
+            CollectProcess(process.Get(), pids_[index], found);
+        }
+        if (Clock::now() >= deadline) {
+            break;
+        }
+    }
+    const std::lock_guard lock(mutex_);
+    files_.Merge(found);
+    return done || next_.load(std::memory_order_relaxed) >= pids_.size();
+}
+
+TOpenFiles TOpenFilesCollector::Take() {
+    const std::lock_guard lock(mutex_);
+    return std::move(files_);
+}
+
+TOpenFiles CollectOpenFiles(const char* procRoot) {
+    TOpenFilesCollector collector(procRoot);
+    collector.Work();
+    return collector.Take();
 }
 
 }  // namespace purgala

@@ -1,6 +1,11 @@
 #include "scan/KeepRules.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QTemporaryFile>
+#include <chrono>
 
 namespace purgala {
 namespace {
@@ -77,6 +82,39 @@ TEST(KeepRulesTest, SpansAreGivenInTheirLargestWholeUnit) {
     EXPECT_EQ(SpanText(59 * kSecond), "59 seconds");
     EXPECT_EQ(SpanText(3 * 3600 * kSecond + 59 * kSecond), "3 hours");
     EXPECT_EQ(SpanText(86400 * kSecond), "1 day");
+}
+
+TEST(KeepRulesTest, TheHolderNamedIsTheLowestPidWhateverOrderProcessesWereReadIn) {
+    const TFileIdentity file{1, 2};
+    TOpenFiles early;
+    early.Add(file, 900, "late");
+    TOpenFiles late;
+    late.Add(file, 40, "early");
+    late.Add({1, 3}, 40, "early");
+    for (TOpenFiles* first : {&early, &late}) {
+        TOpenFiles merged;
+        merged.Merge(*first);
+        merged.Merge(first == &early ? late : early);
+        ASSERT_NE(merged.HolderOf(file), nullptr);
+        EXPECT_EQ(merged.HolderOf(file)->pid, 40);
+        EXPECT_EQ(merged.Size(), 2u);
+    }
+}
+
+TEST(KeepRulesTest, AHelperAndTheWaitingThreadTogetherFindAFileThisProcessHoldsOpen) {
+    QTemporaryFile held;
+    ASSERT_TRUE(held.open());
+    struct stat st {};
+    ASSERT_EQ(::fstat(held.handle(), &st), 0);
+    TOpenFilesCollector collector;
+    collector.StartHelper();
+    while (!collector.Finish(TOpenFilesCollector::Clock::now() + std::chrono::milliseconds(1))) {
+    }
+    const TOpenFiles files = collector.Take();
+    const TFileHolder* holder = files.HolderOf(
+        {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+    ASSERT_NE(holder, nullptr);
+    EXPECT_EQ(holder->pid, ::getpid());
 }
 
 }  // namespace
