@@ -1,7 +1,9 @@
 // "&Delete": the files of the checked file rows go from disk, or to the trash when the user chose
 // so, and their rows from the tree.
+#include <QToolButton>
 #include <algorithm>
-#include <optional>
+#include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,9 +16,8 @@
 #include "platform/Dialogs.h"
 #include "platform/FileNames.h"
 #include "scan/FACtrl.h"
-#include "util/DeleteDiskFile.h"
+#include "util/FileRemover.h"
 #include "util/FileUtils.h"
-#include "util/TrashFile.h"
 
 namespace purgala {
 
@@ -115,6 +116,138 @@ void ReportFailures(QWidget* parent, const TFailures& failures, bool toTrash) {
     ShowMessage(message);
 }
 
+// The checked file rows, from the last up, handed to a remover in batches: while one batch is
+// removed on its thread, the next is gathered here, and the outcomes of the last are applied to
+// the rows. Each step ends by its deadline, so that the window's events have their turn.
+class TDeleteRun {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    TDeleteRun(TVirtualStringTree& tree, bool toTrash)
+        : tree_(tree), remover_(toTrash), next_(tree.GetLast()) {}
+
+    // Called for each row tried, before a row whose file went is deleted.
+    std::function<void(PVirtualNode row, const std::string& folder, TDeleteResult)> onOutcome;
+
+    // True once every checked row was tried, or the rows tried when stopped are applied.
+    bool Step(Clock::time_point deadline);
+    void Stop() { remover_.Stop(); }
+    const TFailures& Failures() const { return failures_; }
+    // The configured folder of the row tried last.
+    const std::string& LastFolder() const { return lastFolder_; }
+
+private:
+    struct TBatch {
+        std::vector<PVirtualNode> rows;
+        std::vector<TRemoval> removals;
+    };
+    // Small at first, so that the first rows go at once; larger later, for fewer hand-overs.
+    static constexpr std::size_t kFirstBatch = 64;
+    static constexpr std::size_t kLargestBatch = 4096;
+
+    bool Gather(Clock::time_point deadline);
+    bool Apply(Clock::time_point deadline);
+
+    TVirtualStringTree& tree_;
+    TFileRemover remover_;
+    TFolderPaths folderPaths_;
+    PVirtualNode next_;  // the row to look at next, going up; rows below it are gathered
+    std::size_t batchSize_ = kFirstBatch;
+    TBatch gathering_;
+    TBatch removing_;
+    TBatch applying_;
+    std::vector<TDeleteOutcome> outcomes_;  // of `applying_`, applied up to `applied_`
+    std::size_t applied_ = 0;
+    TFailures failures_;
+    std::string lastFolder_;
+};
+
+bool TDeleteRun::Step(Clock::time_point deadline) {
+    for (;;) {
+        if (applied_ < outcomes_.size()) {
+            if (!Apply(deadline)) {
+                return false;
+            }
+            continue;
+        }
+        if (remover_.Running()) {
+            // Gathering goes on while the remover works; waiting only once there is no more.
+            const bool full =
+                gathering_.rows.size() >= batchSize_ || next_ == nullptr || remover_.Stopped();
+            if (auto outcomes = remover_.Take(full ? deadline : Clock::time_point::min())) {
+                outcomes_ = std::move(*outcomes);
+                applied_ = 0;
+                applying_ = std::move(removing_);
+                continue;
+            }
+            if (full) {
+                return false;
+            }
+        }
+        if (remover_.Stopped()) {
+            return !remover_.Running();
+        }
+        if (!remover_.Running() && !gathering_.rows.empty() &&
+            (gathering_.rows.size() >= batchSize_ || next_ == nullptr)) {
+            removing_ = std::move(gathering_);
+            gathering_ = {};
+            remover_.Start(removing_.removals);
+            batchSize_ = std::min(batchSize_ * 2, kLargestBatch);
+            continue;
+        }
+        if (next_ == nullptr) {
+            return !remover_.Running() && gathering_.rows.empty();
+        }
+        if (!Gather(deadline)) {
+            return false;
+        }
+    }
+}
+
+bool TDeleteRun::Gather(Clock::time_point deadline) {
+    for (std::size_t n = 1; next_ != nullptr && gathering_.rows.size() < batchSize_; ++n) {
+        const PVirtualNode row = next_;
+        // Taken before the row may go; rows above it are not deleted before they are tried.
+        next_ = tree_.GetPrevious(row);
+        if (tree_.GetNodeLevel(row) == 0 || tree_.CheckState(row) != TCheckState::Checked) {
+            continue;
+        }
+        const TFileNodeData& data = tree_.GetNodeData(row);
+        gathering_.rows.push_back(row);
+        gathering_.removals.push_back({folderPaths_.Of(tree_, FolderRowOf(tree_, row)),
+                                       data.FullPath(), data.FolderIdentity(), data.Stamp(),
+                                       data.IsScannedFile()});
+        if (n % 64 == 0 && Clock::now() >= deadline) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TDeleteRun::Apply(Clock::time_point deadline) {
+    TUpdateBracket bracket(tree_);
+    while (applied_ < outcomes_.size()) {
+        const PVirtualNode row = applying_.rows[applied_];
+        TRemoval& removal = applying_.removals[applied_];
+        TDeleteOutcome& outcome = outcomes_[applied_];
+        ++applied_;
+        lastFolder_ = std::move(removal.folder);
+        if (onOutcome) {
+            onOutcome(row, lastFolder_, outcome.result);
+        }
+        if (outcome.result == TDeleteResult::Failed) {
+            // Still on disk, so the row stays, checked, for another try.
+            failures_.Add(tree_.GetNodeData(row), std::move(outcome.reason));
+        } else {
+            tree_.DeleteNode(row);
+        }
+        if (applied_ % 64 == 0 && Clock::now() >= deadline) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 QString TFMMain::CheckedSummary() const {
@@ -141,6 +274,9 @@ QString TFMMain::CheckedSummary() const {
 }
 
 void TFMMain::btnOpenFolderClick() {
+    if (Busy()) {
+        return;
+    }
     BeginCommand();
     const bool toTrash = GetConfig().GetRoot()->GetTrash();
     TMessageRequest question;
@@ -158,74 +294,52 @@ void TFMMain::btnOpenFolderClick() {
     }
     RedrawAfterQuestion();
 
-    TFailures failures;
+    TDeleteRun run(*VT, toTrash);
+    TProgressReporter progress(*SBPanel0);
+    const std::size_t toDelete = checked_.count;
+    std::size_t done = 0;
     TFileTotals freed;
     TFileTotals trashed;
-    {
-        TUpdateBracket bracket(*VT);
-        std::optional<TDiskFileDeleter> deleter;
-        std::optional<TTrashMover> mover;
-        if (toTrash) {
-            mover.emplace();
-        } else {
-            deleter.emplace();
+    run.onOutcome = [&](PVirtualNode row, const std::string& folder, TDeleteResult result) {
+        const std::uint64_t bytes = RowBytes(*VT, row);
+        if (result == TDeleteResult::Deleted) {
+            freed.Add(bytes);
+        } else if (result == TDeleteResult::Trashed) {
+            trashed.Add(bytes);
         }
-        TFolderPaths folderPaths;
-        TProgressReporter progress(*SBPanel0);
-        const std::size_t toDelete = checked_.count;
-        std::size_t done = 0;
-        // From the last row up, taking the previous row before this one may go.
-        for (PVirtualNode row = VT->GetLast(); row != nullptr;) {
-            const PVirtualNode previous = VT->GetPrevious(row);
-            if (VT->GetNodeLevel(row) > 0 && VT->CheckState(row) == TCheckState::Checked) {
-                const TFileNodeData& data = VT->GetNodeData(row);
-                const std::string& folder = folderPaths.Of(*VT, FolderRowOf(*VT, row));
-                TDeleteOutcome outcome;
-                if (data.IsScannedFile()) {
-                    const std::string path = data.FullPath();
-                    const TListedFile listed{folder, path, data.FolderIdentity(), data.Stamp()};
-                    outcome =
-                        toTrash ? mover->MoveToTrash(listed) : deleter->DeleteDiskFile(listed);
-                } else {
-                    // Without the identity the scan records, the entry could be anything.
-                    outcome.reason = "it was not listed by a scan";
-                }
-                const std::uint64_t bytes = RowBytes(*VT, row);
-                if (outcome.result == TDeleteResult::Failed) {
-                    // Still on disk, so the row stays, checked, for another try.
-                    failures.Add(data, std::move(outcome.reason));
-                } else {
-                    if (outcome.result == TDeleteResult::Deleted) {
-                        freed.Add(bytes);
-                    } else if (outcome.result == TDeleteResult::Trashed) {
-                        trashed.Add(bytes);
-                    }
-                    listed_.Remove(bytes);
-                    checked_.Remove(bytes);
-                    VT->DeleteNode(row);
-                }
-                ++done;
-                progress.Step([&] {
-                    return (toTrash ? tr("Moving to the trash from %1: %2 of %3 done")
-                                    : tr("Deleting in %1: %2 of %3 done"))
-                        .arg(DecodeFileName(folder), CountText(done), CountText(toDelete));
-                });
-            }
-            row = previous;
+        if (result != TDeleteResult::Failed) {
+            listed_.Remove(bytes);
+            checked_.Remove(bytes);
         }
-    }
+        ++done;
+        progress.Step([&] {
+            return (toTrash ? tr("Moving to the trash from %1: %2 of %3 done")
+                            : tr("Deleting in %1: %2 of %3 done"))
+                .arg(DecodeFileName(folder), CountText(done), CountText(toDelete));
+        });
+    };
+    const bool stopped = RunLong(
+        *btnOpenFolder, [&](TDeleteRun::Clock::time_point deadline) { return run.Step(deadline); },
+        [&run] { run.Stop(); });
+    QString lead;
     if (toTrash) {
         // The space is freed only when the trash is emptied.
-        ShowTotals(tr("%1 moved to the trash (%2), no space freed yet")
-                       .arg(FilesText(trashed.count),
-                            TFACtrl::SizeText(static_cast<double>(trashed.bytes))));
+        lead = tr("%1 moved to the trash (%2), no space freed yet")
+                   .arg(FilesText(trashed.count),
+                        TFACtrl::SizeText(static_cast<double>(trashed.bytes)));
     } else {
-        ShowTotals(
+        lead =
             tr("%1 deleted, %2 freed")
-                .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes))));
+                .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes)));
     }
-    if (!failures.all.empty()) {
-        ReportFailures(this, failures, toTrash);
+    if (stopped) {
+        lead = (toTrash ? tr("Stopped while moving to the trash from %1; %2")
+                        : tr("Stopped while deleting in %1; %2"))
+                   .arg(DecodeFileName(run.LastFolder()), lead);
+    }
+    ShowTotals(lead);
+    if (!run.Failures().all.empty()) {
+        ReportFailures(this, run.Failures(), toTrash);
     }
 }
 

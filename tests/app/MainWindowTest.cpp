@@ -354,19 +354,33 @@ TEST_F(MainWindowTest, TextOnTheProgramsOwnColoursReadsUnderLightAndDarkThemes) 
     }
 }
 
-// A long scan shows how far it has come and keeps the window alive; the commands that would
-// conflict with it are refused meanwhile, and Escape, its own button or a close stop it: the rows
-// found so far stay, the status bar says where it stopped, and a close follows once it stopped.
-TEST_F(MainWindowTest, LongScanRefusesConflictsAndStopsByEscapeButtonOrClose) {
-    for (int i = 0; i < 200; ++i) {
-        WriteFile(data_ / ("big/" + std::to_string(i) + ".tmp"));
-        WriteFile(data_ / ("next/" + std::to_string(i) + ".tmp"));
-    }
+// A long scan or deletion shows how far it has come and keeps the window alive; the commands that
+// would conflict with it are refused meanwhile, and Escape, its own button or a close stop it. A
+// stopped scan keeps the rows found so far and says where it stopped; a stopped deletion leaves
+// every file it did not remove on disk, listed and checked. A close follows once it stopped.
+TEST_F(MainWindowTest, LongWorkRefusesConflictsAndStopsByEscapeButtonOrClose) {
     WriteConfig(ConfigWithFolders(FolderElement(data_ / "big", "tmp") +
                                   FolderElement(data_ / "next", "tmp")));
     enum class How { Escape, Button, Close };
+    const auto stop = [](TFMMain& window, QAbstractButton& button, How how) {
+        switch (how) {
+            case How::Escape:
+                QTest::keyClick(window.VT, Qt::Key_Escape);
+                break;
+            case How::Button:
+                button.click();
+                break;
+            case How::Close:
+                window.close();
+                break;
+        }
+    };
     for (const How how : {How::Escape, How::Button, How::Close}) {
         SCOPED_TRACE(int(how));
+        for (int i = 0; i < 200; ++i) {
+            WriteFile(data_ / ("big/" + std::to_string(i) + ".tmp"));
+            WriteFile(data_ / ("next/" + std::to_string(i) + ".tmp"));
+        }
         TFMMain window;
         window.show();
         window.btnOpenFileClick();  // a first, whole scan: rows to try the boxes and sorting on
@@ -401,17 +415,7 @@ TEST_F(MainWindowTest, LongScanRefusesConflictsAndStopsByEscapeButtonOrClose) {
                 }
             }
             if (reads == 5) {
-                switch (how) {
-                    case How::Escape:
-                        QTest::keyClick(window.VT, Qt::Key_Escape);
-                        break;
-                    case How::Button:
-                        window.btnOpenFile->click();
-                        break;
-                    case How::Close:
-                        window.close();
-                        break;
-                }
+                stop(window, *window.btnOpenFile, how);
             }
             return now += std::chrono::milliseconds(100);
         });
@@ -448,29 +452,77 @@ TEST_F(MainWindowTest, LongScanRefusesConflictsAndStopsByEscapeButtonOrClose) {
             EXPECT_EQ(window.VT->CheckState(n), TCheckState::Checked);
         }
         EXPECT_EQ(window.VT->GetNodeData(window.VT->GetFirst()).FullPath(), data_ / "big");
-    }
-    // A scan reads and never deletes.
-    EXPECT_EQ(std::distance(fs::directory_iterator(data_ / "big"), fs::directory_iterator()), 200);
+        // A scan reads and never deletes.
+        EXPECT_EQ(std::distance(fs::directory_iterator(data_ / "big"), fs::directory_iterator()),
+                  200);
 
-    // "&Delete" shows how far it has come too.
+        TFMMain deleting;
+        deleting.show();
+        deleting.btnOpenFileClick();
+        SetMessageHook([&](const TMessageRequest&) {
+            ++questions;
+            return QMessageBox::Yes;
+        });
+        questions = 0;
+        shown.clear();
+        reads = 0;
+        captionMeanwhile.clear();
+        const auto deleteClock = SetProgressClock([&] {
+            shown << deleting.SBPanel0->text();
+            if (++reads == 2) {
+                captionMeanwhile = deleting.btnOpenFolder->text();
+                deleting.btnOpenFile->click();
+                deleting.btnOpenFileClick();
+                deleting.btnOpenFolderClick();  // not a second deletion inside the first
+            }
+            if (reads == 3) {
+                stop(deleting, *deleting.btnOpenFolder, how);
+            }
+            return now += std::chrono::milliseconds(100);
+        });
+        deleting.btnOpenFolderClick();
+        SetProgressClock(deleteClock);
+        SetMessageHook({});
+        EXPECT_EQ(questions, 1);
+        EXPECT_EQ(captionMeanwhile, "&Stop");
+        EXPECT_EQ(deleting.btnOpenFolder->text(), "&Delete");
+        EXPECT_EQ(deleting.isVisible(), how != How::Close);
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
+            return text.startsWith("Deleting in ");
+        })) << shown.join('|').toStdString();
+        EXPECT_TRUE(deleting.SBPanel0->text().startsWith("Stopped while deleting in "))
+            << deleting.SBPanel0->text().toStdString();
+        // Each file left on disk has its row, checked, and each row left has its file.
+        std::size_t onDisk = 0;
+        for (const char* folder : {"big", "next"}) {
+            onDisk += static_cast<std::size_t>(
+                std::distance(fs::directory_iterator(data_ / folder), fs::directory_iterator()));
+        }
+        EXPECT_GT(onDisk, 0u);
+        EXPECT_LT(onDisk, 400u);
+        EXPECT_EQ(deleting.VT->TotalCount() - deleting.VT->RootNodeCount(), onDisk);
+        for (PVirtualNode n = deleting.VT->GetFirst(); n != nullptr; n = deleting.VT->GetNext(n)) {
+            if (deleting.VT->GetNodeLevel(n) > 0) {
+                EXPECT_EQ(deleting.VT->CheckState(n), TCheckState::Checked);
+                EXPECT_TRUE(fs::exists(std::string(deleting.VT->GetNodeData(n).FullPath())));
+            }
+        }
+    }
+
+    // Not stopped, it removes every checked file.
+    for (int i = 0; i < 200; ++i) {
+        WriteFile(data_ / ("big/" + std::to_string(i) + ".tmp"));
+        WriteFile(data_ / ("next/" + std::to_string(i) + ".tmp"));
+    }
     TFMMain window;
     window.show();
     window.btnOpenFileClick();
     SetMessageHook([](const TMessageRequest&) { return QMessageBox::Yes; });
-    QStringList shown;
-    auto now = TProgressReporter::Clock::now();
-    const auto oldClock = SetProgressClock([&] {
-        shown << window.SBPanel0->text();
-        return now += std::chrono::milliseconds(100);
-    });
     window.btnOpenFolderClick();
-    SetProgressClock(oldClock);
     SetMessageHook({});
-    EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString& text) {
-        return text.startsWith("Deleting in ");
-    })) << shown.join('|').toStdString();
     EXPECT_EQ(window.SBPanel0->text(),
-              "400 files deleted, 0.00 B freed; 0 files (0.00 B) listed, 0 (0.00 B) checked");
+              "400 files deleted, 0.00 B freed; 0 files (0.00 B) listed, "
+              "0 (0.00 B) checked");
 }
 
 // A folder's age leaves recent files unchecked, and so does a program holding a file, in any

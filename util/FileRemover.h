@@ -1,0 +1,55 @@
+#pragma once
+// Removing listed files off the GUI thread: from disk or to the trash, a batch at a time, on a
+// thread of its own. The batch owns its paths; the rows stay with whoever keeps them.
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "util/DeleteDiskFile.h"
+#include "util/TrashFile.h"
+
+namespace purgala {
+
+// A file to remove, as the scan listed it.
+struct TRemoval {
+    std::string folder;    // the configured folder, as typed
+    std::string fullPath;  // as the scan joined it
+    TFileIdentity folderIdentity;
+    TFileStamp stamp;
+    bool scanned = true;  // false: not listed by a scan, so it could be anything
+};
+
+class TFileRemover {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit TFileRemover(bool toTrash);
+    ~TFileRemover();  // stops, and waits for the file in hand
+    TFileRemover(const TFileRemover&) = delete;
+    TFileRemover& operator=(const TFileRemover&) = delete;
+
+    // Starts removing `batch` on another thread. The batch started before must have been taken.
+    void Start(std::vector<TRemoval> batch);
+    bool Running() const { return running_.valid(); }
+    // Once the batch started last is done, or by `deadline`: one outcome for each file tried, in
+    // the batch's order; fewer than the batch has when it was stopped.
+    std::optional<std::vector<TDeleteOutcome>> Take(Clock::time_point deadline);
+    // The file in hand is finished; no other file is tried.
+    void Stop() { stop_ = true; }
+    bool Stopped() const { return stop_; }
+
+private:
+    std::vector<TDeleteOutcome> Remove(const std::vector<TRemoval>& batch);
+
+    // Used by one batch at a time, so by one thread at a time.
+    std::optional<TDiskFileDeleter> deleter_;
+    std::optional<TTrashMover> mover_;
+    std::atomic<bool> stop_{false};
+    std::future<std::vector<TDeleteOutcome>> running_;
+};
+
+}  // namespace purgala
