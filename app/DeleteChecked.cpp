@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -53,6 +54,7 @@ public:
         }
         return path_;
     }
+    const std::string& Last() const { return path_; }
 
 private:
     PVirtualNode row_ = nullptr;
@@ -118,13 +120,15 @@ void ReportFailures(QWidget* parent, const TFailures& failures, bool toTrash) {
 
 // The checked file rows, from the last up, handed to a remover in batches: while one batch is
 // removed on its thread, the next is gathered here, and the outcomes of the last are applied to
-// the rows. Each step ends by its deadline, so that the window's events have their turn.
+// the rows. Each step ends by its deadline, so that the window's events have their turn. The rows
+// of removed files leave the view when the run ends: every removal of rows lays out the whole
+// view again, which a million rows would pay for at every step.
 class TDeleteRun {
 public:
     using Clock = std::chrono::steady_clock;
 
     TDeleteRun(TVirtualStringTree& tree, bool toTrash)
-        : tree_(tree), remover_(toTrash), next_(tree.GetLast()) {}
+        : tree_(tree), bracket_(std::in_place, tree), remover_(toTrash), next_(tree.GetLast()) {}
 
     // Called for each row tried, before a row whose file went is deleted.
     std::function<void(PVirtualNode row, const std::string& folder, TDeleteResult)> onOutcome;
@@ -132,9 +136,11 @@ public:
     // True once every checked row was tried, or the rows tried when stopped are applied.
     bool Step(Clock::time_point deadline);
     void Stop() { remover_.Stop(); }
+    // The view shows what is left.
+    void EndUpdate() { bracket_.reset(); }
     const TFailures& Failures() const { return failures_; }
     // The configured folder of the row tried last.
-    const std::string& LastFolder() const { return lastFolder_; }
+    const std::string& LastFolder() const { return appliedPaths_.Last(); }
 
 private:
     struct TBatch {
@@ -145,21 +151,23 @@ private:
     static constexpr std::size_t kFirstBatch = 64;
     static constexpr std::size_t kLargestBatch = 4096;
 
+    void StartGathered();
     bool Gather(Clock::time_point deadline);
     bool Apply(Clock::time_point deadline);
 
     TVirtualStringTree& tree_;
+    std::optional<TUpdateBracket> bracket_;
     TFileRemover remover_;
-    TFolderPaths folderPaths_;
-    PVirtualNode next_;  // the row to look at next, going up; rows below it are gathered
+    TFolderPaths folderPaths_;   // of the rows gathered
+    TFolderPaths appliedPaths_;  // of the rows applied
+    PVirtualNode next_;          // the row to look at next, going up; rows below it are gathered
     std::size_t batchSize_ = kFirstBatch;
     TBatch gathering_;
-    TBatch removing_;
-    TBatch applying_;
+    std::vector<PVirtualNode> removing_;    // the rows of the batch the remover has
+    std::vector<PVirtualNode> applying_;    // the rows of the batch it finished
     std::vector<TDeleteOutcome> outcomes_;  // of `applying_`, applied up to `applied_`
     std::size_t applied_ = 0;
     TFailures failures_;
-    std::string lastFolder_;
 };
 
 bool TDeleteRun::Step(Clock::time_point deadline) {
@@ -178,6 +186,10 @@ bool TDeleteRun::Step(Clock::time_point deadline) {
                 outcomes_ = std::move(*outcomes);
                 applied_ = 0;
                 applying_ = std::move(removing_);
+                // The remover goes on with the next batch while this one is applied.
+                if (full && !remover_.Stopped() && !gathering_.rows.empty()) {
+                    StartGathered();
+                }
                 continue;
             }
             if (full) {
@@ -189,10 +201,7 @@ bool TDeleteRun::Step(Clock::time_point deadline) {
         }
         if (!remover_.Running() && !gathering_.rows.empty() &&
             (gathering_.rows.size() >= batchSize_ || next_ == nullptr)) {
-            removing_ = std::move(gathering_);
-            gathering_ = {};
-            remover_.Start(removing_.removals);
-            batchSize_ = std::min(batchSize_ * 2, kLargestBatch);
+            StartGathered();
             continue;
         }
         if (next_ == nullptr) {
@@ -202,6 +211,13 @@ bool TDeleteRun::Step(Clock::time_point deadline) {
             return false;
         }
     }
+}
+
+void TDeleteRun::StartGathered() {
+    removing_ = std::move(gathering_.rows);
+    remover_.Start(std::move(gathering_.removals));
+    gathering_ = {};
+    batchSize_ = std::min(batchSize_ * 2, kLargestBatch);
 }
 
 bool TDeleteRun::Gather(Clock::time_point deadline) {
@@ -225,15 +241,13 @@ bool TDeleteRun::Gather(Clock::time_point deadline) {
 }
 
 bool TDeleteRun::Apply(Clock::time_point deadline) {
-    TUpdateBracket bracket(tree_);
     while (applied_ < outcomes_.size()) {
-        const PVirtualNode row = applying_.rows[applied_];
-        TRemoval& removal = applying_.removals[applied_];
+        const PVirtualNode row = applying_[applied_];
         TDeleteOutcome& outcome = outcomes_[applied_];
         ++applied_;
-        lastFolder_ = std::move(removal.folder);
+        const std::string& folder = appliedPaths_.Of(tree_, FolderRowOf(tree_, row));
         if (onOutcome) {
-            onOutcome(row, lastFolder_, outcome.result);
+            onOutcome(row, folder, outcome.result);
         }
         if (outcome.result == TDeleteResult::Failed) {
             // Still on disk, so the row stays, checked, for another try.
@@ -321,6 +335,7 @@ void TFMMain::btnOpenFolderClick() {
     const bool stopped = RunLong(
         *btnOpenFolder, [&](TDeleteRun::Clock::time_point deadline) { return run.Step(deadline); },
         [&run] { run.Stop(); });
+    run.EndUpdate();
     QString lead;
     if (toTrash) {
         // The space is freed only when the trash is emptied.
