@@ -1,0 +1,198 @@
+#pragma once
+// Inside the scan: the jobs that readers fill, one per folder, and the walk that makes rows of
+// them in the order of a one-thread walk. Only the scan's own files include this.
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "config/Config.h"
+#include "platform/FileFacts.h"
+#include "platform/UniqueFd.h"
+#include "scan/Scanner.h"
+
+namespace purgala {
+
+inline char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Only a-z are folded: other bytes, UTF-8 letters included, must match exactly.
+class TExtFilter {
+public:
+    explicit TExtFilter(std::string_view ext) : upper_(ext) {
+        for (char& c : upper_) {
+            c = AsciiUpper(c);
+        }
+    }
+
+    bool Matches(std::string_view name) const {
+        if (upper_.empty()) {
+            return true;
+        }
+        const std::size_t dot = name.rfind('.');
+        if (dot == std::string_view::npos || name.size() - dot - 1 != upper_.size()) {
+            return false;
+        }
+        const char* e = name.data() + dot + 1;
+        for (std::size_t i = 0; i < upper_.size(); ++i) {
+            if (AsciiUpper(e[i]) != upper_[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    std::string upper_;
+};
+
+// The files no scan may list, by identity: the program file and the configuration file in use
+// (and a link standing for it), whose loss would take the folder list with it.
+class TOwnFiles {
+public:
+    TOwnFiles() {
+        Add("/proc/self/exe", true);
+        try {
+            const std::string config = TConfig::GetConfigFileName();
+            Add(config.c_str(), true);
+            Add(config.c_str(), false);
+        } catch (const std::exception&) {
+            // Without a configuration path there is no configuration file to keep.
+        }
+    }
+
+    bool Contains(const TFileEntryInfo& info) const {
+        return std::find(files_.begin(), files_.end(), TFileIdentity{info.device, info.inode}) !=
+               files_.end();
+    }
+
+private:
+    void Add(const char* path, bool followLink) {
+        struct stat st {};
+        if ((followLink ? ::stat(path, &st) : ::lstat(path, &st)) == 0) {
+            files_.push_back(
+                {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+        }
+    }
+
+    std::vector<TFileIdentity> files_;
+};
+
+// Readers this far ahead of the rows (entries of folders read whose rows are not being made yet)
+// take no new folder, except the one the rows wait for: about 100 bytes each, a few megabytes.
+constexpr std::size_t kLookAhead = 1 << 16;
+// Sub-folders met are handed to the readers in groups, so that a wide folder is shared early.
+constexpr std::size_t kHandOver = 64;
+
+struct TJob;
+
+struct TScanPool::TState {
+    std::mutex mutex;
+    std::condition_variable work;  // readers: a job came, or the look-ahead shrank
+    std::condition_variable done;  // the rows and the drain: a job was read
+    std::deque<TJob*> queue;       // guarded by mutex, as are the fields up to `stop`
+    TJob* wanted = nullptr;  // the job the rows wait for: taken first, whatever the look-ahead
+    std::size_t lookAhead = 0;
+    unsigned reading = 0;
+    bool quit = false;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> abandon{false};  // the folder's scan ends early: leave its jobs
+    std::atomic<int> heldFds{0};       // sub-folders opened ahead, waiting in the queue
+    int fdBudget = 0;
+    TScanPool::TDisturb disturb;
+    std::vector<std::thread> threads;
+
+    bool Leaving() const { return stop.load(std::memory_order_relaxed) || abandon.load(); }
+};
+
+// One folder to read. Its reader fills the records; the rows read them once it is Done.
+struct TJob {
+    enum class State : std::uint8_t { Queued, Reading, Done };
+    struct File {
+        std::uint32_t nameOffset;
+        std::uint16_t nameLength;
+        TFileEntryInfo info;
+    };
+    struct Sub {
+        std::size_t filesBefore;  // where in the folder's files the sub-folder's entry was met
+        std::unique_ptr<TJob> job;
+    };
+
+    TJob(TScanPool::TState& pool, TFolderScan::TWalk& walk, const TJob* parent,
+         std::string_view name)
+        : pool(pool), walk(walk), parent(parent), name(name) {}
+    ~TJob() { TakeFd(); }
+    TJob(const TJob&) = delete;
+    TJob& operator=(const TJob&) = delete;
+
+    void HoldFd(TUniqueFd held) {
+        TakeFd();
+        fd = std::move(held);
+        if (fd.Valid()) {
+            ++pool.heldFds;
+        }
+    }
+    TUniqueFd TakeFd() {
+        if (fd.Valid()) {
+            --pool.heldFds;
+        }
+        return std::move(fd);
+    }
+    std::size_t Items() const { return files.size() + subs.size(); }
+    std::string_view FileName(const File& file) const {
+        return std::string_view(names).substr(file.nameOffset, file.nameLength);
+    }
+
+    TScanPool::TState& pool;
+    TFolderScan::TWalk& walk;
+    const TJob* const parent;     // nullptr for the configured folder
+    const std::string name;       // its entry in the parent
+    TUniqueFd fd;                 // opened ahead by the parent's reader, while the budget allows
+    State state = State::Queued;  // guarded by the pool's mutex
+    // Written by the reader, read by the rows once Done.
+    bool valid = false;  // opened and readable: it gets a folder record
+    TFileIdentity identity;
+    std::string names;
+    std::vector<File> files;
+    std::vector<Sub> subs;
+};
+
+struct TFolderScan::TWalk {
+    TWalk(TScanPool::TState& pool, std::string_view dir, std::string_view ext)
+        : pool(pool), dir(dir), filter(ext) {}
+
+    struct Frame {
+        explicit Frame(TJob* job) : job(job) {}
+        TJob* job;
+        bool ready = false;
+        std::size_t nextFile = 0;
+        std::size_t nextSub = 0;
+        TScanFolderRef folder;
+    };
+
+    TScanPool::TState& pool;
+    const std::string dir;  // as configured, "/" appended
+    const TExtFilter filter;
+    const TOwnFiles ownFiles;
+    // Written by the root's reader before any other job exists.
+    TUniqueFd anchor;  // the configured folder, for reaching folders that were not opened ahead
+    std::uint64_t device = 0;
+    std::unique_ptr<TJob> root;
+    // The rows' side only.
+    std::vector<Frame> stack;
+    std::size_t listed = 0;
+};
+
+}  // namespace purgala

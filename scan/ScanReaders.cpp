@@ -1,0 +1,289 @@
+// The readers of a scan: threads that read folders ahead of the rows, each folder whole, and
+// the pool that holds them.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/DirReader.h"
+#include "scan/ScanJobs.h"
+
+namespace purgala {
+
+namespace {
+
+// The checks every sub-folder passes before it is read: not another file system, not a mount,
+// not one of its own ancestors (where the kernel does not say what is a mount, a bind mount can
+// still show a folder inside itself).
+bool Admit(const TJob& parent, int fd, TFileIdentity& identity) {
+    const std::optional<TFolderIdentity> found = FolderIdentityOf(fd);
+    if (!found || found->isMountRoot || found->identity.device != parent.walk.device) {
+        return false;
+    }
+    for (const TJob* job = &parent; job != nullptr; job = job->parent) {
+        if (job->identity == found->identity) {
+            return false;
+        }
+    }
+    identity = found->identity;
+    return true;
+}
+
+// A folder not opened ahead: reached from the configured folder one name at a time, each step
+// never through a link and still the folder it was, so that any depth works without a path.
+TUniqueFd OpenByChain(const TJob& job, TFileIdentity& identity) {
+    std::vector<const TJob*> chain;
+    for (const TJob* j = job.parent; j != nullptr && j->parent != nullptr; j = j->parent) {
+        chain.push_back(j);
+    }
+    TUniqueFd at;
+    int atFd = job.walk.anchor.Get();
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        TUniqueFd next = OpenSubFolder(atFd, (*it)->name.c_str());
+        const std::optional<TFolderIdentity> identity =
+            next.Valid() ? FolderIdentityOf(next.Get()) : std::nullopt;
+        if (!identity || identity->identity != (*it)->identity) {
+            return {};
+        }
+        at = std::move(next);
+        atFd = at.Get();
+    }
+    TUniqueFd folder = OpenSubFolder(atFd, job.name.c_str());
+    if (!folder.Valid() || !Admit(*job.parent, folder.Get(), identity)) {
+        return {};
+    }
+    return folder;
+}
+
+class TReader {
+public:
+    TReader(TScanPool::TState& pool, TJob& job) : pool_(pool), job_(job), walk_(job.walk) {}
+
+    void Run() {
+        TUniqueFd fd = Open();
+        if (!fd.Valid()) {
+            return;
+        }
+        TDirReader reader(std::move(fd));
+        if (!reader.Valid()) {
+            return;
+        }
+        job_.valid = true;
+        TDirEntry entry;
+        while (!pool_.Leaving() && reader.Next(entry)) {
+            if (pool_.disturb) {
+                pool_.disturb(entry.name);
+            }
+            try {
+                Handle(reader.Fd(), entry);
+            } catch (const std::exception&) {
+                // One entry's failure costs that entry only.
+            }
+        }
+        HandOver();
+    }
+
+private:
+    TUniqueFd Open() {
+        if (job_.parent == nullptr) {
+            // The system would read such a path only up to the NUL: another folder altogether.
+            if (walk_.dir.find('\0') != std::string::npos) {
+                return {};
+            }
+            TUniqueFd root = OpenFolder(walk_.dir.c_str());
+            // The configured folder itself may be a mount root; nothing below it that is one is
+            // entered.
+            const std::optional<TFolderIdentity> identity =
+                root.Valid() ? FolderIdentityOf(root.Get()) : std::nullopt;
+            if (!identity) {
+                return {};
+            }
+            job_.identity = identity->identity;
+            walk_.device = identity->identity.device;
+            walk_.anchor = TUniqueFd(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0));
+            return walk_.anchor.Valid() ? std::move(root) : TUniqueFd();
+        }
+        TUniqueFd fd = job_.TakeFd();
+        return fd.Valid() ? std::move(fd) : OpenByChain(job_, job_.identity);
+    }
+
+    void Handle(int folderFd, const TDirEntry& entry) {
+        TEntryType type = entry.type;
+        std::optional<TEntryStat> stat;
+        if (type == TEntryType::Unknown) {
+            stat = StatEntry(folderFd, entry.name);
+            if (!stat) {
+                return;
+            }
+            type = stat->type;
+        }
+        if (type == TEntryType::Folder) {
+            Enter(folderFd, entry.name);
+            return;
+        }
+        // Regular files and links only: a FIFO, socket or device node belongs to a live program
+        // or to the system. A link is an entry of its own, matched by its own name and never
+        // followed.
+        if ((type != TEntryType::Regular && type != TEntryType::Link) ||
+            !walk_.filter.Matches(entry.name)) {
+            return;
+        }
+        if (!stat) {
+            stat = StatEntry(folderFd, entry.name);
+            if (!stat) {
+                return;  // gone since it was listed
+            }
+        }
+        // Replaced since it was listed, a file mounted over this entry, or one of our own.
+        if ((stat->type != TEntryType::Regular && stat->type != TEntryType::Link) ||
+            stat->isMountRoot || stat->info.device != walk_.device ||
+            walk_.ownFiles.Contains(stat->info)) {
+            return;
+        }
+        const std::string_view name(entry.name);
+        const auto offset = static_cast<std::uint32_t>(job_.names.size());
+        job_.names.append(name);
+        job_.files.push_back({offset, static_cast<std::uint16_t>(name.size()), stat->info});
+    }
+
+    void Enter(int parentFd, const char* name) {
+        auto child = std::make_unique<TJob>(pool_, walk_, &job_, name);
+        // Opened ahead while the parent is open, as long as the budget of open files allows;
+        // beyond it the reader of the sub-folder reaches it by its names.
+        if (pool_.heldFds.load() < pool_.fdBudget) {
+            TUniqueFd folder = OpenSubFolder(parentFd, name);
+            if (!folder.Valid() || !Admit(job_, folder.Get(), child->identity)) {
+                return;
+            }
+            child->HoldFd(std::move(folder));
+        }
+        pending_.push_back(child.get());
+        job_.subs.push_back({job_.files.size(), std::move(child)});
+        if (pending_.size() >= kHandOver) {
+            HandOver();
+        }
+    }
+
+    // Next in line for the readers: a folder's sub-folders in their order, ahead of the folders
+    // met before, so that the readers go depth first as the rows do.
+    void HandOver() {
+        if (pending_.empty()) {
+            return;
+        }
+        {
+            const std::lock_guard lock(pool_.mutex);
+            if (!pool_.Leaving()) {
+                pool_.queue.insert(pool_.queue.begin(), pending_.begin(), pending_.end());
+            }
+        }
+        pending_.clear();
+        pool_.work.notify_all();
+    }
+
+    TScanPool::TState& pool_;
+    TJob& job_;
+    TFolderScan::TWalk& walk_;
+    std::vector<TJob*> pending_;
+};
+
+void ReaderLoop(TScanPool::TState& pool) {
+    std::unique_lock lock(pool.mutex);
+    for (;;) {
+        if (pool.quit) {
+            return;
+        }
+        TJob* job = nullptr;
+        if (!pool.stop && !pool.queue.empty()) {
+            if (pool.wanted != nullptr && pool.wanted->state == TJob::State::Queued) {
+                const auto it = std::find(pool.queue.begin(), pool.queue.end(), pool.wanted);
+                if (it != pool.queue.end()) {
+                    job = *it;
+                    pool.queue.erase(it);
+                }
+            }
+            if (job == nullptr && pool.lookAhead < kLookAhead) {
+                job = pool.queue.front();
+                pool.queue.pop_front();
+            }
+        }
+        if (job == nullptr) {
+            pool.work.wait(lock);
+            continue;
+        }
+        job->state = TJob::State::Reading;
+        ++pool.reading;
+        lock.unlock();
+        try {
+            TReader(pool, *job).Run();
+        } catch (const std::exception&) {
+            // What was read stays; the rest of the folder is left out.
+        }
+        lock.lock();
+        job->state = TJob::State::Done;
+        --pool.reading;
+        pool.lookAhead += job->Items();
+        pool.done.notify_all();
+    }
+}
+
+unsigned OpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return 1024;
+    }
+    return static_cast<unsigned>(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
+
+}  // namespace
+
+unsigned DefaultScanReaders() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+TScanPool::TScanPool(unsigned readers, TDisturb disturb) : state_(std::make_unique<TState>()) {
+    // Each reader holds a few files open at once; the rest of the limit is the program's and
+    // the budget of folders opened ahead.
+    const unsigned limit = OpenFileLimit();
+    const unsigned room = limit > 64 ? limit - 64 : 0;
+    readers = std::clamp(readers == 0 ? DefaultScanReaders() : readers, 1u, std::max(1u, room / 8));
+    state_->fdBudget =
+        std::clamp(static_cast<int>(room / 2) - 4 * static_cast<int>(readers), 8, 4096);
+    state_->disturb = std::move(disturb);
+    for (unsigned i = 0; i < readers; ++i) {
+        state_->threads.emplace_back([state = state_.get()] { ReaderLoop(*state); });
+    }
+}
+
+TScanPool::~TScanPool() {
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->quit = true;
+        state_->stop = true;
+    }
+    state_->work.notify_all();
+    for (std::thread& thread : state_->threads) {
+        thread.join();
+    }
+}
+
+unsigned TScanPool::Readers() const {
+    return static_cast<unsigned>(state_->threads.size());
+}
+
+void TScanPool::Stop() {
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->stop = true;
+    }
+    state_->work.notify_all();
+    state_->done.notify_all();
+}
+
+bool TScanPool::Stopped() const {
+    return state_->stop.load();
+}
+
+}  // namespace purgala
