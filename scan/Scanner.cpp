@@ -92,17 +92,26 @@ TFolderScan::~TFolderScan() {
     Finish();
 }
 
+// The rows made so far: once expanded here, the folder row stays as the user leaves it.
+void TFolderScan::Show() {
+    if (!expanded_) {
+        expanded_ = true;
+        try {
+            tree_.SetExpanded(row_, true);
+        } catch (const std::exception&) {
+            // The rows stay; only the folder row stays collapsed.
+        }
+    }
+    tree_.EndUpdate();
+    shown_ = Clock::now();
+}
+
 void TFolderScan::Finish() {
     if (finished_) {
         return;
     }
     finished_ = true;
-    try {
-        tree_.SetExpanded(row_, true);
-    } catch (const std::exception&) {
-        // The rows stay; only the folder row stays collapsed.
-    }
-    tree_.EndUpdate();
+    Show();
 }
 
 std::string TFolderScan::CurrentFolder() const {
@@ -123,6 +132,10 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
     if (!walk_) {
         Finish();
         return true;
+    }
+    if (Clock::now() - shown_ >= kShowEvery) {
+        Show();
+        tree_.BeginUpdate();
     }
     TScanPool::TState& state = *pool_.state_;
     std::vector<TWalk::Frame>& stack = walk_->stack;

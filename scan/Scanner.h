@@ -60,8 +60,9 @@ private:
 // extension equals `ext` in any ASCII letter case (every file, hidden ones too, when `ext` is
 // empty), a sub-folder's files where the sub-folder's entry is met. No symbolic link is followed
 // below the folder, no mount entered, and neither the program file nor the configuration is
-// listed. A folder that cannot be read, or vanishes, simply gets no file rows. Display updates
-// stay suspended until the folder is done, when its row is expanded.
+// listed. A folder that cannot be read, or vanishes, simply gets no file rows. The rows reach the
+// display about once a second, the folder row expanded the first time, and when the folder is
+// done: each time, the view lays out all its rows again.
 // `keep`, when given, is the folder's age rule: a file it keeps is listed unchecked, with the
 // reason in its row. It must outlive the scan.
 class TFolderScan {
@@ -92,6 +93,9 @@ public:
     struct TWalk;
 
 private:
+    static constexpr std::chrono::seconds kShowEvery{1};
+
+    void Show();
     void Finish();
 
     TScanPool& pool_;
@@ -100,6 +104,8 @@ private:
     PVirtualNode row_ = nullptr;
     std::unique_ptr<TWalk> walk_;
     TTotals totals_;
+    Clock::time_point shown_ = Clock::now();
+    bool expanded_ = false;
     bool finished_ = false;
 };
 
