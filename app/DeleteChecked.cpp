@@ -222,6 +222,9 @@ void TDeleteRun::StartGathered() {
 
 bool TDeleteRun::Gather(Clock::time_point deadline) {
     for (std::size_t n = 1; next_ != nullptr && gathering_.rows.size() < batchSize_; ++n) {
+        if (n % 64 == 0 && Clock::now() >= deadline) {
+            return false;
+        }
         const PVirtualNode row = next_;
         // Taken before the row may go; rows above it are not deleted before they are tried.
         next_ = tree_.GetPrevious(row);
@@ -233,9 +236,6 @@ bool TDeleteRun::Gather(Clock::time_point deadline) {
         gathering_.removals.push_back({folderPaths_.Of(tree_, FolderRowOf(tree_, row)),
                                        data.FullPath(), data.FolderIdentity(), data.Stamp(),
                                        data.IsScannedFile()});
-        if (n % 64 == 0 && Clock::now() >= deadline) {
-            return false;
-        }
     }
     return true;
 }
