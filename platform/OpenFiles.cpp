@@ -147,8 +147,9 @@ void CollectProcess(int processFd, std::int32_t pid, TOpenFiles& files) {
 
 }  // namespace
 
-TOpenFilesCollector::TOpenFilesCollector(const char* procRoot) : procRoot_(procRoot) {
-    TDirReader processes(TUniqueFd(::open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+TOpenFilesCollector::TOpenFilesCollector(const char* procRoot)
+    : proc_(::open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    TDirReader processes(TUniqueFd(::openat(proc_.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!processes.Valid()) {
         return;
     }
@@ -175,17 +176,14 @@ bool TOpenFilesCollector::Finish(Clock::time_point deadline) {
 
 bool TOpenFilesCollector::Work(Clock::time_point deadline) {
     TOpenFiles found;
-    const TUniqueFd proc(::open(procRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    bool done = !proc.Valid();
-    while (!done && !abandoned_) {
+    while (!abandoned_) {
         const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
         if (index >= pids_.size()) {
-            done = true;
             break;
         }
         const std::string name = std::to_string(pids_[index]);
         const TUniqueFd process(
-            ::openat(proc.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ::openat(proc_.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (process.Valid()) {
             CollectProcess(process.Get(), pids_[index], found);
         }
@@ -195,7 +193,7 @@ bool TOpenFilesCollector::Work(Clock::time_point deadline) {
     }
     const std::lock_guard lock(mutex_);
     files_.Merge(found);
-    return done || next_.load(std::memory_order_relaxed) >= pids_.size();
+    return next_.load(std::memory_order_relaxed) >= pids_.size();
 }
 
 TOpenFiles TOpenFilesCollector::Take() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/FileFacts.h"
+#include "platform/UniqueFd.h"
 
 namespace purgala {
 
@@ -72,7 +73,7 @@ public:
     TOpenFiles Take();
 
 private:
-    std::string procRoot_;
+    TUniqueFd proc_;  // shared by every thread that works: openat needs no lock
     std::vector<std::int32_t> pids_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> abandoned_{false};

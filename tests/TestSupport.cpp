@@ -1,5 +1,6 @@
 #include "tests/TestSupport.h"
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "platform/DirReader.h"
 
 namespace purgala::test {
 
@@ -134,6 +136,14 @@ ScopedMount::~ScopedMount() {
     if (mounted_) {
         ::umount2(path_.c_str(), MNT_DETACH);
     }
+}
+
+TFileStamp StampOfPath(const std::string& path) {
+    const std::optional<TEntryStat> stat = StatEntry(AT_FDCWD, path.c_str());
+    if (!stat) {
+        throw std::runtime_error("cannot stat " + path);
+    }
+    return StampOf(stat->info);
 }
 
 }  // namespace purgala::test

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileFacts.h"
+
 namespace purgala::test {
 
 // A fresh folder under the system's temporary folder, removed with everything below it (links
@@ -33,6 +35,8 @@ void WriteFile(const std::string& path, std::string_view contents = {});
 // The whole file as bytes; throws when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);  // lstat: a dangling link exists too
+// What a scan would record of the entry at `path` (not followed); throws when it is missing.
+TFileStamp StampOfPath(const std::string& path);
 
 // Makes every write beyond `bytes` fail, as a full disk would, while the object lives.
 class FileSizeLimit {

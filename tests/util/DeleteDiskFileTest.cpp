@@ -22,16 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Exists;
+using test::StampOfPath;
 using test::TempDir;
 using test::WriteFile;
-
-TFileStamp StampOfPath(const std::string& path) {
-    const std::optional<TEntryStat> stat = StatEntry(AT_FDCWD, path.c_str());
-    if (!stat) {
-        throw std::runtime_error("cannot stat " + path);
-    }
-    return StampOf(stat->info);
-}
 
 // The folder as the scan opens it: a link there is followed.
 TFileIdentity FolderIdentityOfPath(const std::string& path) {
