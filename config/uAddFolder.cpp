@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QStorageInfo>
 #include <QStyle>
@@ -127,6 +128,11 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(this, &QListWidget::doubleClicked, this,
             [this](const QModelIndex& index) { RunGuarded([&] { OpenEntry(index.row()); }); });
+    connect(this, &QListWidget::currentRowChanged, this, [this] {
+        if (OnChange && !filling_) {
+            RunGuarded([this] { OnChange(); });
+        }
+    });
     directory_ = QDir::currentPath();
     if (directory_.isEmpty()) {
         // The working folder was removed under the process: start somewhere that exists.
@@ -152,6 +158,11 @@ void TDirectoryListBox::SetDirectory(const QString& path) {
     }
 }
 
+QString TDirectoryListBox::Chosen() const {
+    const QListWidgetItem* entry = currentItem();
+    return entry != nullptr ? entry->data(kPathRole).toString() : directory_;
+}
+
 void TDirectoryListBox::OpenEntry(int row) {
     if (const QListWidgetItem* entry = item(row)) {
         SetDirectory(entry->data(kPathRole).toString());
@@ -168,6 +179,8 @@ void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
 }
 
 void TDirectoryListBox::Fill() {
+    filling_ = true;
+    const auto filled = qScopeGuard([this] { filling_ = false; });
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
@@ -383,11 +396,13 @@ void TfmFolder::FillDrives() {
 }
 
 void TfmFolder::DirectoryChanged() {
-    const QString dir = dlb->Directory();
-    lblfolder->setText(MinimizeName(dir, lblfolder->fontMetrics(), dlb->width()));
+    // The label names what "OK" takes; the drive list follows the folder opened.
+    const QString chosen = dlb->Chosen();
+    lblfolder->setText(MinimizeName(chosen, lblfolder->fontMetrics(), dlb->width()));
     lblfolder->adjustSize();
-    lblfolder->setToolTip(dir);
+    lblfolder->setToolTip(chosen);
 
+    const QString dir = dlb->Directory();
     const QString root = VolumeRoot(dir);
     LastFolderOfVolume().insert(root, dir);
     int index = dcb->findData(root);

@@ -33,12 +33,16 @@ public:
 
     // The current folder: a full path, without a trailing "/" except for the root.
     QString Directory() const { return directory_; }
+    // The folder the user picked: the highlighted entry, or the current folder when none is.
+    // Every folder picker on the desktop takes what is highlighted; taking the folder last
+    // opened instead once listed a whole home folder for deletion.
+    QString Chosen() const;
     // Enters `path`. Throws InOutError when it cannot be entered; the list then stays as it was.
     void SetDirectory(const QString& path);
     // Enters the folder of the entry in `row` (an ancestor or a sub-folder).
     void OpenEntry(int row);
 
-    // Runs after every change of the current folder.
+    // Runs after every change of the current folder, and of the highlighted entry.
     std::function<void()> OnChange;
 
 protected:
@@ -48,6 +52,7 @@ private:
     void Fill();
 
     QString directory_;
+    bool filling_ = false;  // the entries are being replaced: no entry is picked meanwhile
 };
 
 // A radio button whose caption wraps over several lines within the button's width.
@@ -83,9 +88,10 @@ public:
     void BitBtn2Click();
     void dcbChange();
 
-    // The results, read once the dialog has closed with Accepted: the folder last opened in
-    // dlb, and the extension box exactly as typed.
-    QString Directory() const { return dlb->Directory(); }
+    // The results, read once the dialog has closed with Accepted: the folder highlighted in dlb
+    // (the one last opened, unless another entry was picked since), and the extension box
+    // exactly as typed.
+    QString Directory() const { return dlb->Chosen(); }
     QString Ext() const;
     // The age in whole days below which files start unchecked; 0 for none.
     int Age() const;

@@ -187,15 +187,40 @@ TEST_F(AddFolderDialogTest, BrowsingMovesTheListAndTheWorkingFolder) {
         EXPECT_EQ(list.Directory(), work_);
         EXPECT_EQ(QDir::currentPath(), work_);
 
-        // Merely highlighting a folder does not choose it.
+        // "OK" right after opening takes the folder opened.
         list.OpenEntry(RowOf(list, "beta"));
-        list.setCurrentRow(0);
-        QTest::mouseClick(dialog.BitBtn3, Qt::LeftButton);
         EXPECT_EQ(dialog.Directory(), beta);
     }
     // The next dialog opens where this one was left.
     TfmFolder next;
     EXPECT_EQ(next.Directory(), beta);
+}
+
+// What is highlighted is what "OK" takes, and the label says so at once; only opening moves the
+// list and the working folder.
+TEST_F(AddFolderDialogTest, ThePickedEntryIsTheChosenFolder) {
+    TfmFolder dialog;
+    dialog.show();
+    TDirectoryListBox& list = *dialog.dlb;
+    const QString cache = work_ + "/.cache";
+    const QPoint at = list.visualItemRect(list.item(RowOf(list, ".cache"))).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(dialog.Directory(), cache);
+    EXPECT_EQ(dialog.lblfolder->toolTip(), cache);
+    EXPECT_EQ(list.Directory(), work_);
+    EXPECT_EQ(QDir::currentPath(), work_);
+
+    QTest::keyClick(&list, Qt::Key_Down);  // .cache, Alpha
+    EXPECT_EQ(dialog.Directory(), work_ + "/Alpha");
+    EXPECT_EQ(dialog.lblfolder->toolTip(), work_ + "/Alpha");
+    QTest::keyClick(&list, Qt::Key_Up);
+    QTest::keyClick(&list, Qt::Key_Up);  // back to the folder itself
+    EXPECT_EQ(dialog.Directory(), work_);
+
+    QTest::keyClick(&list, Qt::Key_Down);
+    QTest::mouseClick(dialog.BitBtn3, Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Directory(), cache);
 }
 
 TEST_F(AddFolderDialogTest, ALinkKeepsThePathTheUserWalked) {
