@@ -27,8 +27,10 @@
 #include "platform/OpenFiles.h"
 #include "platform/SpeedButton.h"
 #include "scan/FACtrl.h"
-#include "scan/Scanner.h"
+#include "scan/FolderSpec.h"
+#include "scan/ResultRows.h"
 #include "util/FileUtils.h"
+#include "util/ListedFile.h"
 #include "util/ShellActions.h"
 
 namespace purgala {
@@ -101,7 +103,7 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     cbCheckAll->setChecked(true);
     inner->addWidget(Panel6);
 
-    VT = new TVirtualStringTree(Panel3);
+    VT = new TVirtualStringTree(rows_, Panel3);
     VT->setObjectName("VT");
     QPalette treePalette = VT->palette();
     SetFixedBackground(treePalette, QPalette::Base, QPalette::Text, kTreeColor);
@@ -214,15 +216,10 @@ QString TFMMain::FilesText(std::size_t count) {
     return count == 1 ? tr("1 file") : tr("%1 files").arg(CountText(count));
 }
 
-QString TFMMain::TotalsText(const TFileTotals& totals, bool withWord) {
+QString TFMMain::TotalsText(const TFileCount& totals, bool withWord) {
     return QStringLiteral("%1 (%2)").arg(
         withWord ? FilesText(totals.count) : CountText(totals.count),
         TFACtrl::SizeText(static_cast<double>(totals.bytes)));
-}
-
-std::uint64_t TFMMain::RowBytes(TVirtualStringTree& tree, PVirtualNode row) {
-    const std::int64_t size = tree.GetNodeData(row).Size();
-    return size > 0 ? static_cast<std::uint64_t>(size) : 0;
 }
 
 void TFMMain::BeginCommand() {
@@ -231,34 +228,67 @@ void TFMMain::BeginCommand() {
 
 void TFMMain::ShowTotals(const QString& lead) {
     QString text = lead;
+    QString names;
     if (hasTotals_) {
         if (!text.isEmpty()) {
             text += QStringLiteral("; ");
         }
-        text += tr("%1 listed, %2 checked")
-                    .arg(TotalsText(listed_), TotalsText(checked_, /*withWord=*/false));
-        if (kept_.count > 0) {
-            text += tr(", %1 left unchecked as recent or in use").arg(CountText(kept_.count));
+        if (listedNothing_) {
+            text += foldersChecked_ == 1
+                        ? tr("No matching files in 1 folder")
+                        : tr("No matching files in %1 folders").arg(CountText(foldersChecked_));
+        } else {
+            text += tr("%1 listed, %2 checked")
+                        .arg(TotalsText(totals_.listed),
+                             TotalsText(totals_.checked, /*withWord=*/false));
+            if (totals_.kept.count > 0) {
+                text += tr(", %1 left unchecked as recent, in use or another user's")
+                            .arg(CountText(totals_.kept.count));
+            }
+        }
+        if (!unreadable_.empty()) {
+            text += unreadable_.size() == 1
+                        ? tr(", 1 folder could not be read")
+                        : tr(", %1 folders could not be read").arg(CountText(unreadable_.size()));
+            names = UnreadableText(unreadable_);
         }
     }
     SBPanel0->setText(text);
-    SBPanel0->setToolTip(text);
+    SBPanel0->setToolTip(names.isEmpty() ? text : text + QStringLiteral("\n\n") + names);
+}
+
+QString TFMMain::UnreadableText(const std::vector<TUnreadableFolder>& folders) {
+    // A tooltip is no list to scroll: the first few, and how many more.
+    constexpr std::size_t kNamed = 20;
+    QString text;
+    for (std::size_t i = 0; i < std::min(folders.size(), kNamed); ++i) {
+        if (i > 0) {
+            text += '\n';
+        }
+        text += DecodeFileName(folders[i].path) + QStringLiteral(": ") +
+                QString::fromStdString(SystemMessage(folders[i].error));
+    }
+    if (folders.size() > kNamed) {
+        text += '\n' + tr("and %1 more").arg(CountText(folders.size() - kNamed));
+    }
+    return text;
 }
 
 void TFMMain::VTChecked(TVirtualStringTree& sender, PVirtualNode node) {
     if (sender.GetNodeLevel(node) == 0) {
         return;
     }
-    if (sender.CheckState(node) == TCheckState::Checked) {
-        checked_.Add(RowBytes(sender, node));
+    TFileNodeData& data = sender.GetNodeData(node);
+    const bool checked = sender.CheckState(node) == TCheckState::Checked;
+    if (checked) {
+        totals_.checked.Add(data.Size());
     } else {
-        checked_.Remove(RowBytes(sender, node));
+        totals_.checked.Remove(data.Size());
     }
     // Once the user set the box, the row is the user's: no longer muted, no longer counted.
-    TFileNodeData& data = sender.GetNodeData(node);
     if (data.KeptBy() != TKeepReason::None) {
-        if (sender.CheckState(node) == TCheckState::Checked) {
-            kept_.Remove(RowBytes(sender, node));
+        if (checked) {
+            totals_.kept.Remove(data.Size());
         }
         data.SetKeptBy(TKeepReason::None);
         sender.viewport()->update();
@@ -280,7 +310,7 @@ void TFMMain::FormShow() {
         }
     });
     FACtrl = std::make_unique<TFACtrl>(*this, *VT);
-    FACtrl->Keep = &keep_;
+    FACtrl->Keep = &rules_;
     // No sorting while a long command adds or takes rows.
     VT->OnHeaderClick = [this, sort = VT->OnHeaderClick](TVirtualStringTree& sender, int column,
                                                          Qt::MouseButton button) {
@@ -343,106 +373,61 @@ void TFMMain::btnOpenFileClick() {
     }
     BeginCommand();
     VT->Clear();
-    listed_ = {};
-    checked_ = {};
-    kept_ = {};
+    totals_ = {};
+    unreadable_.clear();
+    foldersChecked_ = 0;
+    listedNothing_ = false;
     hasTotals_ = false;
     // Also when a failure stops the scan: the rows made so far are counted and shown later.
     const auto showLater = qScopeGuard([this] { hasTotals_ = VT->RootNodeCount() > 0; });
     if (GetConfig().GetRoot()->GetFolders()->GetCount() == 0) {
         btnApplyClick();
     }
+    std::vector<TFolderSpec> specs = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
+    if (specs.empty()) {
+        ShowTotals(tr("No folders to check: add them under Setting"));
+        return;
+    }
     const std::int64_t start = Clock();
-    keep_.Start(start);
-    // The open files are gathered while the folders are read; what is left when the rows are
-    // made is gathered here too.
-    TOpenFilesCollector openFiles;
-    openFiles.StartHelper();
-    const auto folders = GetConfig().GetRoot()->GetFolders();
-    const int count = folders->GetCount();
+    rules_.Start(start);
+    TResultRows rows(*rows_, rules_);
     TProgressReporter progress(*SBPanel0);
-    QString badAge;
-    int badAges = 0;
-    TScanPool pool(ScanReaders);
-    // The folders one after another, each read by the pool while its rows are made here.
-    int next = 0;
-    std::optional<TFolderKeep> rule;
-    std::unique_ptr<TFolderScan> scan;
-    std::string stoppedIn;
-    const auto finishFolder = [&] {
-        if (pool.Stopped()) {
-            stoppedIn = scan->CurrentFolder();
-        }
-        const PVirtualNode row = scan->FolderRow();
-        const auto done = qScopeGuard([&] { scan.reset(); });
-        if (row == nullptr) {
-            return;
-        }
-        if (rule->HasRule()) {
-            keep_.SetFolder(row, *rule);
-        }
-        const TFolderScan::TTotals& totals = scan->Totals();
-        listed_.count += totals.listed;
-        listed_.bytes += totals.listedBytes;
-        checked_.count += totals.checked;
-        checked_.bytes += totals.checkedBytes;
-        kept_.count += totals.kept;
-        kept_.bytes += totals.keptBytes;
-    };
-    const TScanProgress showProgress = [&](const TScanFolder& dir, std::size_t listed) {
+    TCheckTempsOptions options;
+    options.readers = ScanReaders;
+    options.startNanos = start;
+    options.progress = [&](const TScanFolder& folder, std::size_t listed) {
         progress.Step([&] {
             return tr("Scanning %1: %2 found so far")
-                .arg(DecodeFileName(dir.PathWith({})), FilesText(listed_.count + listed));
+                .arg(DecodeFileName(folder.PathWith({})), FilesText(listed));
         });
     };
+    TCheckTemps run(std::move(specs), rows, std::move(options));
     const bool stopped = RunLong(
         *btnOpenFile,
-        [&](std::chrono::steady_clock::time_point deadline) {
-            while (next < count || scan) {
-                if (!scan) {
-                    if (pool.Stopped()) {
-                        if (stoppedIn.empty()) {
-                            stoppedIn = EncodeFileName(folders->GetFolder(next)->GetFullpath());
-                        }
-                        break;
-                    }
-                    const auto folder = folders->GetFolder(next++);
-                    const std::string ext = EncodeFileName(folder->GetExt());
-                    const std::string fullPath = EncodeFileName(folder->GetFullpath());
-                    rule = TFolderKeep::Of(folder->GetAgeText(), start);
-                    if (rule->badAge && badAges++ == 0) {
-                        badAge = tr("The age \"%1\" of %2 is not a whole number of days: none "
-                                    "of its files was checked")
-                                     .arg(rule->ageText, folder->GetFullpath());
-                    }
-                    scan = std::make_unique<TFolderScan>(pool, *VT, fullPath, ext,
-                                                         rule->HasRule() ? &*rule : nullptr);
-                }
-                if (!scan->Step(deadline, showProgress)) {
-                    return false;
-                }
-                finishFolder();
-                if (std::chrono::steady_clock::now() >= deadline) {
-                    return false;
-                }
-            }
-            return openFiles.Finish(deadline);
-        },
-        [&pool] { pool.Stop(); });
-    const TKeptCount inUse = keep_.KeepOpenFiles(*VT, openFiles.Take());
-    checked_.count -= inUse.files;
-    checked_.bytes -= inUse.bytes;
-    kept_.count += inUse.files;
-    kept_.bytes += inUse.bytes;
+        [&run](std::chrono::steady_clock::time_point deadline) { return run.Step(deadline); },
+        [&run] { run.Stop(); });
+    const TCheckTempsResult& result = run.Result();
+    rules_.SetOpenFiles(result.openFiles);
+    totals_ = result.totals;
+    unreadable_ = result.unreadable;
+    foldersChecked_ = run.Specs().size();
+    listedNothing_ = totals_.listed.count == 0 && !stopped;
     hasTotals_ = VT->RootNodeCount() > 0;
-    if (badAges > 1) {
-        badAge += tr(" (and %1 more folders)").arg(badAges - 1);
+    QString lead;
+    if (!result.badAges.empty()) {
+        const TFolderSpec& spec = run.Specs()[result.badAges.front()];
+        lead = tr("The age \"%1\" of %2 is not a whole number of days: none of its files was "
+                  "checked")
+                   .arg(QString::fromStdString(spec.ageText), DecodeFileName(spec.path));
+        if (result.badAges.size() > 1) {
+            lead += tr(" (and %1 more folders)").arg(result.badAges.size() - 1);
+        }
     }
     if (stopped) {
-        const QString where = tr("Stopped while scanning %1").arg(DecodeFileName(stoppedIn));
-        badAge = badAge.isEmpty() ? where : where + QStringLiteral("; ") + badAge;
+        const QString where = tr("Stopped while scanning %1").arg(DecodeFileName(result.stoppedIn));
+        lead = lead.isEmpty() ? where : where + QStringLiteral("; ") + lead;
     }
-    ShowTotals(badAge);
+    ShowTotals(lead);
 }
 
 void TFMMain::cbCheckAllClick() {
@@ -452,15 +437,10 @@ void TFMMain::cbCheckAllClick() {
     BeginCommand();
     const TCheckState state =
         cbCheckAll->isChecked() ? TCheckState::Checked : TCheckState::Unchecked;
-    VT->BeginUpdate();
-    for (PVirtualNode node = VT->GetFirst(); node != nullptr; node = VT->GetNext(node)) {
-        VT->SetCheckState(node, state);
-        // The user's explicit word: rows the rules left unchecked are the user's now.
-        VT->GetNodeData(node).SetKeptBy(TKeepReason::None);
-    }
-    VT->EndUpdate();
-    checked_ = state == TCheckState::Checked ? listed_ : TFileTotals{};
-    kept_ = {};
+    // The user's explicit word: rows the rules left unchecked are the user's now.
+    rows_->SetAllCheckStates(state, [](TFileNodeData& data) { data.SetKeptBy(TKeepReason::None); });
+    totals_.checked = state == TCheckState::Checked ? totals_.listed : TFileCount{};
+    totals_.kept = {};
     ShowTotals();
 }
 

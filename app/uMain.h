@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "platform/VirtualTree.h"
+#include "scan/CheckTemps.h"
 #include "scan/KeepRules.h"
 
 class QAbstractButton;
@@ -75,25 +76,12 @@ public:
     // The user toggled one row's box.
     void VTChecked(TVirtualStringTree& sender, PVirtualNode node);
 
-    // A number of files and their size in bytes.
-    struct TFileTotals {
-        std::size_t count = 0;
-        std::uint64_t bytes = 0;
-        void Add(std::uint64_t size) {
-            ++count;
-            bytes += size;
-        }
-        void Remove(std::uint64_t size) {
-            --count;
-            bytes -= size;
-        }
-    };
     // "12,345", with the user's thousands separator.
     static QString CountText(std::size_t count);
     // "12,345 files", "1 file".
     static QString FilesText(std::size_t count);
     // "12,345 files (3.21 GB)"; `withWord` false drops the word "files".
-    static QString TotalsText(const TFileTotals& totals, bool withWord = true);
+    static QString TotalsText(const TFileCount& totals, bool withWord = true);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -113,9 +101,10 @@ private:
     // the totals come back.
     void BeginCommand();
     void ShowFailure(const QString& text);
-    // The first panel: `lead` (if any), then what is listed and what is checked.
+    // The first panel: `lead` (if any), then what is listed and what is checked, and the
+    // folders that could not be read (named in its tooltip).
     void ShowTotals(const QString& lead = {});
-    static std::uint64_t RowBytes(TVirtualStringTree& tree, PVirtualNode row);
+    static QString UnreadableText(const std::vector<TUnreadableFolder>& folders);
     // The question's secondary text: what is checked, in how many folders, how big.
     QString CheckedSummary() const;
 
@@ -124,12 +113,17 @@ private:
     QFrame* Panel3;
     QFrame* Panel6;
     bool shown_ = false;
-    // Kept as rows come, go and change their check state, so that no change costs a walk.
-    TFileTotals listed_;
-    TFileTotals checked_;
-    TFileTotals kept_;           // unchecked by the rules (recent or in use), not yet by the user
-    TKeepRules keep_;            // what the last scan judged them by, for the hints
-    bool hasTotals_ = false;     // a scan has filled the tree
+    // The rows the grid shows; the scan fills them and "&Delete" empties them.
+    std::shared_ptr<TResultTree> rows_ = std::make_shared<TResultTree>();
+    // Kept as rows come, go and change their check state, so that no change costs a walk:
+    // `kept` are unchecked by the rules (recent, in use, another user's), not yet by the user.
+    TCheckTotals totals_;
+    TRowRules rules_;         // what the last scan judged the rows by, for the hints
+    bool hasTotals_ = false;  // a scan has filled the tree
+    // What the last "&Check Temps" could not read, and how many folders it listed.
+    std::vector<TUnreadableFolder> unreadable_;
+    std::size_t foldersChecked_ = 0;
+    bool listedNothing_ = false;
     TLongWork* work_ = nullptr;  // the long command running, if any
     bool closeAfterWork_ = false;
 };

@@ -19,6 +19,7 @@
 
 #include "config/Config.h"
 #include "platform/DirReader.h"
+#include "platform/ResultTree.h"
 #include "platform/VirtualTree.h"
 
 extern char** environ;
@@ -156,8 +157,17 @@ ProgramDir::~ProgramDir() {
     ResetConfigForTesting();
 }
 
+std::size_t FileRows(const TResultTree& tree) {
+    std::size_t rows = 0;
+    for (PVirtualNode folder = tree.GetFirstChild(nullptr); folder;
+         folder = tree.GetNextSibling(folder)) {
+        rows += tree.ChildCount(folder);
+    }
+    return rows;
+}
+
 std::size_t FileRows(const TVirtualStringTree& tree) {
-    return tree.TotalCount() - tree.RootNodeCount();
+    return FileRows(tree.Rows());
 }
 
 double Seconds(const std::function<void()>& run) {
@@ -227,11 +237,9 @@ bool HasProgram(const std::string& name) {
 }
 
 std::size_t HeapInUse() {
-    // Large blocks (a million-entry vector of rows) are mapped on their own and counted apart.
-    // Rows live in slabs that are kept for reuse: count the rows, not the slabs.
+    // Large blocks are mapped on their own and counted apart.
     const struct mallinfo2 info = mallinfo2();
-    const TRowPoolUsage rows = RowPoolUsage();
-    return info.uordblks + info.hblkhd - rows.reserved + rows.inUse;
+    return info.uordblks + info.hblkhd;
 }
 
 void WriteFolderConfig(const ProgramDir& program, const std::string& folder) {

@@ -8,8 +8,9 @@
 #include <vector>
 
 namespace purgala {
+class TResultTree;
 class TVirtualStringTree;
-}
+}  // namespace purgala
 
 namespace purgala::bench {
 
@@ -80,6 +81,7 @@ void WriteFolderConfig(const ProgramDir& program, const std::string& folder);
 inline const std::vector<std::string> kFindEnv = {"LC_ALL=C"};
 
 // The rows of a result tree below its folder rows.
+std::size_t FileRows(const TResultTree& tree);
 std::size_t FileRows(const TVirtualStringTree& tree);
 
 // The wall-clock time of one call, in seconds.

@@ -18,14 +18,14 @@
 #include "config/PurgalaConfig.h"
 #include "platform/Dialogs.h"
 #include "platform/DirReader.h"
-#include "scan/Scanner.h"
+#include "scan/ResultRows.h"
 
 namespace purgala::bench {
 
 namespace {
 
 std::size_t TmpFilesLeft(const std::string& dir) {
-    TVirtualStringTree tree;
+    TResultTree tree;
     ScanFolder(tree, dir, "tmp");
     return FileRows(tree);
 }
@@ -33,7 +33,7 @@ std::size_t TmpFilesLeft(const std::string& dir) {
 // The program's own command: scan (not timed), then "&Delete" answered Yes (timed).
 double TimedProgramDelete(TFMMain& window, const std::string& dir, std::size_t expected) {
     window.VT->Clear();
-    ScanFolder(*window.VT, dir, "tmp");
+    ScanFolder(window.VT->Rows(), dir, "tmp");
     if (FileRows(*window.VT) != expected) {
         throw std::runtime_error("the scan listed " + std::to_string(FileRows(*window.VT)) +
                                  " files, expected " + std::to_string(expected));
@@ -59,7 +59,7 @@ std::size_t EntriesIn(const std::string& dir) {
 // gio trash on every *.tmp file, the list made beforehand: xargs hands gio as many names per run
 // as a command line holds.
 double TimedGioTrash(const std::string& dir, const std::string& trash, std::size_t expected) {
-    TVirtualStringTree tree;
+    TResultTree tree;
     ScanFolder(tree, dir, "tmp");
     const std::string list = dir + ".list";
     {

@@ -10,6 +10,7 @@
 
 #include "bench/BenchCommands.h"
 #include "platform/VirtualTree.h"
+#include "scan/ResultRows.h"
 #include "scan/Scanner.h"
 #include "util/FileTime.h"
 
@@ -41,11 +42,8 @@ std::vector<std::string> FdCommand(const std::string& dir, bool tmpOnly) {
 // teardown.
 double TimedScan(const std::string& dir, std::string_view ext, std::size_t expectedRows,
                  unsigned threads) {
-    TVirtualStringTree tree;
-    const double seconds = Seconds([&] {
-        TScanPool pool(threads);
-        ScanFolder(pool, tree, dir, ext);
-    });
+    TResultTree tree;
+    const double seconds = Seconds([&] { ScanFolder(tree, dir, ext, {}, threads); });
     if (FileRows(tree) != expectedRows) {
         throw std::runtime_error("scan listed " + std::to_string(FileRows(tree)) +
                                  " files, expected " + std::to_string(expectedRows));
@@ -69,7 +67,7 @@ MemoryFigures MeasureMemory(const std::string& dir, std::string_view ext) {
     tree.show();
     QApplication::processEvents();
     const std::size_t before = HeapInUse();
-    ScanFolder(tree, dir, ext);
+    ScanFolder(tree.Rows(), dir, ext);
     const std::size_t afterScan = HeapInUse();
     QApplication::processEvents();
     const std::size_t afterShow = HeapInUse();

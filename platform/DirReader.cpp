@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <new>
 #include <utility>
@@ -78,8 +79,8 @@ std::uint64_t HandleOf(int folderFd, const char* name) {
 
 std::optional<TEntryStat> StatEntry(int folderFd, const char* name) {
     struct statx stx {};
-    constexpr unsigned kWanted =
-        STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME | STATX_BTIME | STATX_INO;
+    constexpr unsigned kWanted = STATX_TYPE | STATX_SIZE | STATX_ATIME | STATX_MTIME | STATX_CTIME |
+                                 STATX_BTIME | STATX_INO | STATX_UID;
     if (::statx(folderFd, name, AT_SYMLINK_NOFOLLOW, kWanted, &stx) != 0) {
         return std::nullopt;
     }
@@ -96,6 +97,7 @@ std::optional<TEntryStat> StatEntry(int folderFd, const char* name) {
     const TFileIdentity identity = IdentityIn(stx);
     info.device = identity.device;
     info.inode = identity.inode;
+    info.owner = stx.stx_uid;
     if (!info.createTime.Known()) {
         info.handle = HandleOf(folderFd, name);
     }
@@ -104,10 +106,11 @@ std::optional<TEntryStat> StatEntry(int folderFd, const char* name) {
 
 std::optional<TFolderIdentity> FolderIdentityOf(int fd) {
     struct statx stx {};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO, &stx) != 0) {
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_MODE | STATX_UID, &stx) != 0) {
         return std::nullopt;
     }
-    return TFolderIdentity{IdentityIn(stx), IsMountRoot(stx)};
+    return TFolderIdentity{IdentityIn(stx), IsMountRoot(stx), (stx.stx_mode & S_ISVTX) != 0,
+                           stx.stx_uid};
 }
 
 TDirReader::TDirReader(TUniqueFd folder) {
@@ -117,15 +120,19 @@ TDirReader::TDirReader(TUniqueFd folder) {
     dir_ = ::fdopendir(folder.Get());
     if (dir_ != nullptr) {
         folder.Release();  // the DIR owns it now
+    } else {
+        error_ = errno;
     }
 }
 
-TDirReader::TDirReader(TDirReader&& other) noexcept : dir_(std::exchange(other.dir_, nullptr)) {}
+TDirReader::TDirReader(TDirReader&& other) noexcept
+    : dir_(std::exchange(other.dir_, nullptr)), error_(other.error_) {}
 
 TDirReader& TDirReader::operator=(TDirReader&& other) noexcept {
     if (this != &other) {
         TDirReader old(std::move(*this));
         dir_ = std::exchange(other.dir_, nullptr);
+        error_ = other.error_;
     }
     return *this;
 }
@@ -145,8 +152,10 @@ bool TDirReader::Next(TDirEntry& entry) {
         return false;
     }
     for (;;) {
+        errno = 0;
         const struct dirent* d = ::readdir(dir_);
         if (d == nullptr) {
+            error_ = errno;
             return false;
         }
         const char* name = d->d_name;

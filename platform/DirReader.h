@@ -40,11 +40,13 @@ struct TEntryStat {
 };
 std::optional<TEntryStat> StatEntry(int folderFd, const char* name);
 
-// An open folder's identity, and whether it is the root of a mount (another file system, or a
-// bind mount of the same one); empty when it cannot be read.
+// An open folder's identity, whether it is the root of a mount (another file system, or a bind
+// mount of the same one), and who may remove what in it; empty when it cannot be read.
 struct TFolderIdentity {
     TFileIdentity identity;
     bool isMountRoot = false;
+    bool sticky = false;  // only a file's owner, the folder's owner or root may remove a file
+    std::uint32_t owner = 0;
 };
 std::optional<TFolderIdentity> FolderIdentityOf(int fd);
 
@@ -64,9 +66,12 @@ public:
     int Fd() const;
     // The next entry; false at the end or on a read error.
     bool Next(TDirEntry& entry);
+    // Why the last Next gave false: 0 at the end, else the error that cut the listing short.
+    int Error() const { return error_; }
 
 private:
     DIR* dir_ = nullptr;
+    int error_ = 0;
 };
 
 }  // namespace purgala

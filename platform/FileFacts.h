@@ -44,6 +44,7 @@ struct TFileEntryInfo {
     std::uint64_t handle = 0;
     std::uint64_t device = 0;  // with `inode`, the identity of the file that was listed
     std::uint64_t inode = 0;
+    std::uint32_t owner = 0;  // user id
 };
 
 // What tells the file the user reviewed from anything found at its path later: the same inode

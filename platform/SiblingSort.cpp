@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <vector>
-
-#include "platform/TreeRows.h"
 
 namespace purgala {
 
@@ -63,31 +60,10 @@ private:
 
 }  // namespace
 
-void SortSiblings(TVirtualNode* parent, std::function<int(std::size_t, std::size_t)> compare,
-                  bool ascending) {
-    auto& rows = parent->children->rows;
-    std::vector<std::uint32_t> order = SiblingSorter(compare, ascending).Sort(rows.size());
-    compare = nullptr;  // the keys go before the rows are put in order
-    // In place, one cycle of the permutation after the other: row i becomes the row at
-    // order[i]. A million owners are not copied into a second list.
-    constexpr std::uint32_t kPlaced = 0x80000000u;
-    for (std::size_t start = 0; start < order.size(); ++start) {
-        if ((order[start] & kPlaced) != 0) {
-            continue;
-        }
-        std::unique_ptr<TVirtualNode> first = std::move(rows[start]);
-        for (std::size_t i = start;;) {
-            const std::size_t from = order[i];
-            order[i] |= kPlaced;
-            if (from == start) {
-                rows[i] = std::move(first);
-                break;
-            }
-            rows[i] = std::move(rows[from]);
-            i = from;
-        }
-    }
-    Renumber(parent);
+std::vector<std::uint32_t> SortedOrder(std::size_t count,
+                                       const std::function<int(std::size_t, std::size_t)>& compare,
+                                       bool ascending) {
+    return SiblingSorter(compare, ascending).Sort(count);
 }
 
 }  // namespace purgala

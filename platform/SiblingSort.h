@@ -1,19 +1,19 @@
 #pragma once
-// Sorting one set of siblings in place: a stable merge sort of their positions, then the rows put
-// in that order without a second list of a million owners.
+// The order of one set of siblings: a stable merge sort of their positions, so that the rows
+// themselves move once, when the order is applied.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
-
-#include "platform/TreeTypes.h"
+#include <vector>
 
 namespace purgala {
 
-// Puts the children of `parent` in the order `compare` gives for their positions (negative:
-// the first goes first). Rows that compare equal keep their order when ascending and are
-// reversed when descending. Only the children are sorted, not the rows below them. `compare`,
-// with whatever keys it holds, is let go before the rows move.
-void SortSiblings(TVirtualNode* parent, std::function<int(std::size_t, std::size_t)> compare,
-                  bool ascending);
+// The positions 0..count-1 in the order `compare` gives for them (negative: the first goes
+// first): position i of the result holds the position of the row that goes there. Rows that
+// compare equal keep their order when ascending and are reversed when descending.
+std::vector<std::uint32_t> SortedOrder(std::size_t count,
+                                       const std::function<int(std::size_t, std::size_t)>& compare,
+                                       bool ascending);
 
 }  // namespace purgala

@@ -1,18 +1,15 @@
 #pragma once
-// The tree grid's rows as Qt sees them: an item model over the rows the tree owns. Each cell's
-// text, hint and icon is asked of the tree's events when the view paints it, never stored. Rows
-// appended or deleted inside an update bracket reach the view in one go when the bracket ends:
-// appended rows as one insertion per parent, deleted ones as one removal per run of adjacent
-// rows, so the view keeps its scroll position, focus and selection.
+// The rows of a result tree as Qt sees them: an item model that adapts TResultTree and holds no
+// row of its own. Each cell's text, hint and icon is asked of the tree grid's events when the
+// view paints it, never stored. A top-level row's index carries no pointer; a child row's
+// carries its top-level row, and its position is the index's row.
 
 #include <QAbstractItemModel>
 #include <QColor>
 #include <QString>
-#include <cstddef>
-#include <cstdint>
 #include <vector>
 
-#include "platform/TreeRows.h"
+#include "platform/ResultTree.h"
 #include "platform/TreeTypes.h"
 
 namespace purgala {
@@ -28,7 +25,7 @@ public:
         int width = 100;
     };
 
-    explicit TVTModel(TVirtualStringTree& tree);
+    TVTModel(TVirtualStringTree& view, TResultTree& rows);
 
     // ---- Qt's side ----
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
@@ -40,26 +37,19 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // ---- the tree's side ----
-    TVirtualNode* Root() { return &root_; }
-    const TVirtualNode* Root() const { return &root_; }
-    static TVirtualNode* Node(const QModelIndex& index) {
-        return static_cast<TVirtualNode*>(index.internalPointer());
-    }
-    QModelIndex IndexOf(const TVirtualNode* node, int column) const;
-    // Whether the view knows this row: it and all its ancestors are committed and alive.
-    bool IsAnnounced(const TVirtualNode* node) const;
-
-    TVirtualNode* Append(TVirtualNode* parent);
-    void Delete(TVirtualNode* node);
-    void ClearRows();
-    void MarkDataChanged() { dataDirty_ = true; }
-    void DeferExpand(TVirtualNode* node) { pendingExpand_.push_back(node); }
-    // Ends the outermost update bracket: tells the view everything that changed, in one go.
-    void FlushUpdate();
-    bool HasDeletedRows() const { return !dirtyParents_.empty(); }
-    // Sorts every set of siblings by `column`.
-    void Sort(int column, TSortDirection direction);
+    // ---- the rows' side ----
+    QModelIndex IndexOf(PVirtualNode node, int column) const;
+    PVirtualNode NodeAt(const QModelIndex& index) const;
+    // What the rows tell, as Qt's signals.
+    void RowsAboutToBeInserted(PVirtualNode parent, std::size_t first, std::size_t last);
+    void RowsInserted() { endInsertRows(); }
+    void RowsAboutToBeRemoved(PVirtualNode parent, std::size_t first, std::size_t last);
+    void RowsRemoved() { endRemoveRows(); }
+    void AboutToReset() { beginResetModel(); }
+    void Reset() { endResetModel(); }
+    void LayoutAboutToChange();
+    void LayoutChanged(const IRowObserver::TMoves& moves);
+    void RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last);
 
     // ---- columns ----
     std::vector<ColumnInfo>& Columns() { return columns_; }
@@ -68,40 +58,14 @@ public:
     void ColumnChanged(int column);
 
 private:
-    const TVirtualNode* NodeOrRoot(const QModelIndex& index) const {
-        return index.isValid() ? Node(index) : &root_;
-    }
-    int RowOf(const TVirtualNode* node) const;
-    TVirtualNode* ChildAt(const TVirtualNode* parent, int row) const;
+    QModelIndex ParentIndex(PVirtualNode parent) const;
+    QVariant CellText(PVirtualNode node, int column) const;
+    QVariant CellHint(PVirtualNode node, int column) const;
+    QVariant CellIcon(PVirtualNode node, int column) const;
 
-    QVariant CellText(TVirtualNode* node, int column) const;
-    QVariant CellHint(TVirtualNode* node, int column) const;
-    QVariant CellIcon(TVirtualNode* node, int column) const;
-
-    // The deferred work of an update bracket.
-    void BeginResetOnce();
-    void RemoveDeletedRows();
-    void CompactChildren(TVirtualNode* parent);
-    void RestoreExpansion(TVirtualNode* node);
-    void EmitAllChanged(TVirtualNode* node);
-
-    void SortChildren(TVirtualNode* parent, int column, bool ascending);
-
-    TVirtualStringTree& tree_;
-    TVirtualNode root_;
+    TVirtualStringTree& view_;
+    TResultTree& rows_;
     std::vector<ColumnInfo> columns_;
-    std::vector<TVirtualNode*> pendingParents_;
-    std::vector<TVirtualNode*> pendingExpand_;
-    std::vector<TVirtualNode*> dirtyParents_;
-    // While the deleted rows of one parent are being taken out run by run, the rows not yet
-    // reached sit `read - write` places further on than the view has been told.
-    struct Compaction {
-        const TVirtualNode* parent = nullptr;
-        std::size_t read = 0;   // the next row to look at
-        std::size_t write = 0;  // where the next survivor goes
-    } compaction_;
-    bool resetting_ = false;
-    bool dataDirty_ = false;
 };
 
 }  // namespace purgala

@@ -5,11 +5,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace purgala {
 
-struct TVirtualNode;
-using PVirtualNode = TVirtualNode*;
+struct TTopRow;
+class TResultTree;
+
+// A row: a top-level row, or a child row by its position below one. Like a model index, a child
+// row's handle names a position: it stays good while rows are appended, deleted inside an update
+// bracket or changed, and is stale once the rows of its parent are sorted or deleted rows are
+// taken out. A top-level row's handle stays good as long as the row lives.
+class PVirtualNode {
+public:
+    constexpr PVirtualNode() = default;
+    constexpr PVirtualNode(std::nullptr_t) {}  // NOLINT: reads as a pointer, as it once was
+
+    explicit operator bool() const { return top_ != nullptr; }
+    friend bool operator==(const PVirtualNode&, const PVirtualNode&) = default;
+
+    bool IsTopLevel() const { return top_ != nullptr && child_ == kNoChild; }
+
+private:
+    friend class TResultTree;
+    friend class TVTModel;
+    friend struct std::hash<PVirtualNode>;
+    static constexpr std::uint32_t kNoChild = ~std::uint32_t{0};
+
+    constexpr PVirtualNode(TTopRow* top, std::uint32_t child) : top_(top), child_(child) {}
+
+    TTopRow* top_ = nullptr;
+    std::uint32_t child_ = kNoChild;
+};
 
 enum class TCheckType : std::uint8_t { None, CheckBox };
 // CheckedPressed is the moment a box is held down by the mouse; nothing in the program sets it.
@@ -21,27 +48,28 @@ enum class TAlignment : std::uint8_t { Left, Right, Center };
 
 inline constexpr int kNoColumn = -1;
 
-class TVTModel;
-
-// What the rows of every tree take from the heap: bytes of live rows, and bytes held for rows
-// (live or free for reuse). For measurements; both are zero where rows take the general heap.
-struct TRowPoolUsage {
-    std::size_t inUse = 0;
-    std::size_t reserved = 0;
-};
-TRowPoolUsage RowPoolUsage();
-
 // The rows of one set of siblings by position, as a sort sees them, without a list of their own:
 // a million rows are sorted at once.
 class TSiblingRows {
 public:
-    std::size_t size() const;
+    std::size_t size() const { return size_; }
     PVirtualNode operator[](std::size_t i) const;
 
 private:
-    friend class TVTModel;
-    explicit TSiblingRows(const TVirtualNode* parent) : parent_(parent) {}
-    const TVirtualNode* parent_;
+    friend class TResultTree;
+    TSiblingRows(const TResultTree& tree, PVirtualNode parent, std::size_t size)
+        : tree_(&tree), parent_(parent), size_(size) {}
+    const TResultTree* tree_;
+    PVirtualNode parent_;  // nullptr: the top level
+    std::size_t size_;
 };
 
 }  // namespace purgala
+
+template <>
+struct std::hash<purgala::PVirtualNode> {
+    std::size_t operator()(const purgala::PVirtualNode& node) const noexcept {
+        return std::hash<const void*>()(node.top_) ^
+               (std::size_t{node.child_} * 0x9E3779B97F4A7C15ull);
+    }
+};

@@ -9,12 +9,23 @@
 #include "platform/Failures.h"
 #include "platform/GridDelegate.h"
 #include "platform/TreeModel.h"
-#include "platform/TreeRows.h"
 
 namespace purgala {
 
 TVirtualStringTree::TVirtualStringTree(QWidget* parent)
-    : QTreeView(parent), model_(std::make_unique<TVTModel>(*this)), header_(*this) {
+    : TVirtualStringTree(std::make_shared<TResultTree>(), parent) {}
+
+TVirtualStringTree::TVirtualStringTree(std::shared_ptr<TResultTree> rows, QWidget* parent)
+    : QTreeView(parent),
+      keptRows_(std::move(rows)),
+      rows_(*keptRows_),
+      model_(std::make_unique<TVTModel>(*this, rows_)),
+      header_(*this) {
+    Connect();
+}
+
+void TVirtualStringTree::Connect() {
+    rows_.SetObserver(this);
     setModel(model_.get());
     setItemDelegate(new TGridDelegate(this));
     // A million rows scroll smoothly only when the view need not measure each one.
@@ -43,13 +54,13 @@ TVirtualStringTree::TVirtualStringTree(QWidget* parent)
         }
     });
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
-        if (PVirtualNode node = NodeAt(index)) {
-            node->Set(kExpanded, true);
+        if (const PVirtualNode node = NodeAt(index)) {
+            rows_.NoteExpanded(node, true);
         }
     });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
-        if (PVirtualNode node = NodeAt(index)) {
-            node->Set(kExpanded, false);
+        if (const PVirtualNode node = NodeAt(index)) {
+            rows_.NoteExpanded(node, false);
         }
     });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -61,171 +72,86 @@ TVirtualStringTree::TVirtualStringTree(QWidget* parent)
 }
 
 TVirtualStringTree::~TVirtualStringTree() {
+    rows_.SetObserver(nullptr);
     // The view must let go of the model before the model goes.
     setModel(nullptr);
 }
 
-void TVirtualStringTree::Clear() {
-    model_->ClearRows();
+// ---- what the rows tell
+// --------------------------------------------------------------------------
+
+void TVirtualStringTree::RowsAboutToBeInserted(PVirtualNode parent, std::size_t first,
+                                               std::size_t last) {
+    model_->RowsAboutToBeInserted(parent, first, last);
 }
 
-void TVirtualStringTree::BeginUpdate() {
-    ++updateCount_;
+void TVirtualStringTree::RowsInserted() {
+    model_->RowsInserted();
 }
 
-void TVirtualStringTree::EndUpdate() {
-    if (updateCount_ == 0) {
-        return;
-    }
-    if (--updateCount_ == 0) {
-        // Rows that stay keep their place on screen: the top one stays at the top.
-        const PVirtualNode top = model_->HasDeletedRows() ? TopNode() : nullptr;
-        model_->FlushUpdate();
-        if (const QModelIndex index = model_->IndexOf(top, 0); index.isValid()) {
-            const int x = horizontalScrollBar()->value();
-            scrollTo(index, PositionAtTop);
-            horizontalScrollBar()->setValue(x);
-        }
-        viewport()->update();
-    }
+void TVirtualStringTree::RowsAboutToBeRemoved(PVirtualNode parent, std::size_t first,
+                                              std::size_t last) {
+    model_->RowsAboutToBeRemoved(parent, first, last);
 }
 
-PVirtualNode TVirtualStringTree::AddChild(PVirtualNode parent) {
-    return model_->Append(parent != nullptr ? parent : model_->Root());
-}
-
-void TVirtualStringTree::DeleteNode(PVirtualNode node) {
-    if (node == nullptr || node == model_->Root()) {
-        return;
-    }
+void TVirtualStringTree::RowDeleting(PVirtualNode node) {
     // The view would move the focus to a neighbour, and a following "open the focused row"
     // would act on a row the user never picked.
-    for (PVirtualNode n = FocusedNode(); n != nullptr; n = NodeParent(n)) {
-        if (n == node) {
-            selectionModel()->clearCurrentIndex();
-            break;
-        }
-    }
-    model_->Delete(node);
-}
-
-TFileNodeData& TVirtualStringTree::GetNodeData(PVirtualNode node) {
-    return node->data;
-}
-
-PVirtualNode TVirtualStringTree::GetFirst() const {
-    return LiveChildFrom(model_->Root(), 0);
-}
-
-PVirtualNode TVirtualStringTree::GetNext(PVirtualNode node) const {
-    if (node == nullptr) {
-        return nullptr;
-    }
-    if (PVirtualNode child = LiveChildFrom(node, 0)) {
-        return child;
-    }
-    for (; node != model_->Root(); node = node->parent) {
-        if (PVirtualNode sibling = LiveChildFrom(node->parent, node->index + 1)) {
-            return sibling;
-        }
-    }
-    return nullptr;
-}
-
-PVirtualNode TVirtualStringTree::GetLast() const {
-    PVirtualNode last = LiveChildBefore(model_->Root(), model_->Root()->RowCount());
-    return last != nullptr ? LastDescendant(last) : nullptr;
-}
-
-PVirtualNode TVirtualStringTree::GetPrevious(PVirtualNode node) const {
-    if (node == nullptr) {
-        return nullptr;
-    }
-    if (PVirtualNode sibling = LiveChildBefore(node->parent, node->index)) {
-        return LastDescendant(sibling);
-    }
-    return node->parent != model_->Root() ? node->parent : nullptr;
-}
-
-PVirtualNode TVirtualStringTree::GetFirstChild(PVirtualNode parent) const {
-    return LiveChildFrom(parent != nullptr ? parent : model_->Root(), 0);
-}
-
-PVirtualNode TVirtualStringTree::GetNextSibling(PVirtualNode node) const {
-    return node != nullptr ? LiveChildFrom(node->parent, node->index + 1) : nullptr;
-}
-
-PVirtualNode TVirtualStringTree::NodeParent(PVirtualNode node) const {
-    return node != nullptr && node->parent != model_->Root() ? node->parent : nullptr;
-}
-
-unsigned TVirtualStringTree::GetNodeLevel(PVirtualNode node) const {
-    unsigned level = 0;
-    for (const TVirtualNode* p = node->parent; p != model_->Root(); p = p->parent) {
-        ++level;
-    }
-    return level;
-}
-
-unsigned TVirtualStringTree::NodeIndex(PVirtualNode node) const {
-    return node->index;
-}
-
-unsigned TVirtualStringTree::ChildCount(PVirtualNode parent) const {
-    const TVirtualNode* p = parent != nullptr ? parent : model_->Root();
-    if (!p->children) {
-        return 0;
-    }
-    const auto& rows = p->children->rows;
-    // Only rows deleted inside an open bracket still stand in the list; a count costs a walk
-    // only then, so that appending folder after folder stays linear.
-    if (!p->Has(kHasDeletedChildren)) {
-        return static_cast<unsigned>(rows.size());
-    }
-    return static_cast<unsigned>(
-        std::count_if(rows.begin(), rows.end(), [](const auto& n) { return !n->Has(kDeleted); }));
-}
-
-std::size_t TVirtualStringTree::TotalCount() const {
-    std::size_t count = 0;
-    for (PVirtualNode n = GetFirst(); n != nullptr; n = GetNext(n)) {
-        ++count;
-    }
-    return count;
-}
-
-TCheckType TVirtualStringTree::CheckType(PVirtualNode node) const {
-    return node->checkType;
-}
-
-void TVirtualStringTree::SetCheckType(PVirtualNode node, TCheckType type) {
-    node->checkType = type;
-}
-
-TCheckState TVirtualStringTree::CheckState(PVirtualNode node) const {
-    return node->checkState;
-}
-
-void TVirtualStringTree::SetCheckState(PVirtualNode node, TCheckState state) {
-    node->checkState = state;
-    if (InUpdate()) {
-        model_->MarkDataChanged();
-    } else if (const QModelIndex index = model_->IndexOf(node, 0); index.isValid()) {
-        emit model_->dataChanged(index, index, {Qt::CheckStateRole});
+    const PVirtualNode focused = FocusedNode();
+    if (focused && (focused == node || NodeParent(focused) == node)) {
+        selectionModel()->clearCurrentIndex();
     }
 }
 
-bool TVirtualStringTree::Expanded(PVirtualNode node) const {
-    return node->Has(kExpanded);
+void TVirtualStringTree::RowsRemoved() {
+    model_->RowsRemoved();
 }
 
-void TVirtualStringTree::SetExpanded(PVirtualNode node, bool expanded) {
-    node->Set(kExpanded, expanded);
-    if (const QModelIndex index = model_->IndexOf(node, 0); index.isValid() && !InUpdate()) {
+void TVirtualStringTree::AboutToReset() {
+    model_->AboutToReset();
+}
+
+void TVirtualStringTree::Reset() {
+    model_->Reset();
+}
+
+void TVirtualStringTree::LayoutAboutToChange() {
+    model_->LayoutAboutToChange();
+}
+
+void TVirtualStringTree::LayoutChanged(const TMoves& moves) {
+    model_->LayoutChanged(moves);
+}
+
+void TVirtualStringTree::RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last) {
+    model_->RowsChanged(parent, first, last);
+}
+
+void TVirtualStringTree::ExpandRow(PVirtualNode row, bool expanded) {
+    if (const QModelIndex index = IndexOf(row, 0); index.isValid()) {
         QTreeView::setExpanded(index, expanded);
-    } else if (expanded) {
-        model_->DeferExpand(node);
     }
+}
+
+void TVirtualStringTree::UpdateFlushing(bool removes) {
+    // Rows that stay keep their place on screen: the top one stays at the top. A file row is
+    // known by its place, which the rows going before it change.
+    topBeforeFlush_ = {};
+    const PVirtualNode top = removes ? TopNode() : nullptr;
+    if (top && !rows_.IsMarkedDeleted(top)) {
+        topBeforeFlush_ = {NodeParent(top), top, rows_.LivePosition(top)};
+    }
+}
+
+void TVirtualStringTree::UpdateFlushed() {
+    const TTopBeforeFlush top = std::exchange(topBeforeFlush_, {});
+    const PVirtualNode node = top.parent ? rows_.ChildAt(top.parent, top.livePosition) : top.node;
+    if (const QModelIndex index = model_->IndexOf(node, 0); index.isValid()) {
+        const int x = horizontalScrollBar()->value();
+        scrollTo(index, PositionAtTop);
+        horizontalScrollBar()->setValue(x);
+    }
+    viewport()->update();
 }
 
 PVirtualNode TVirtualStringTree::FocusedNode() const {
@@ -237,7 +163,21 @@ void TVirtualStringTree::SetFocusedNode(PVirtualNode node) {
 }
 
 void TVirtualStringTree::SortTree(int column, TSortDirection direction) {
-    model_->Sort(column, direction);
+    rows_.Sort(
+        [this, column](const TSiblingRows& siblings) -> TResultTree::TComparer {
+            if (OnPrepareSort) {
+                return OnPrepareSort(*this, siblings, column);
+            }
+            if (!OnCompareNodes) {
+                return {};
+            }
+            return [this, siblings, column](std::size_t a, std::size_t b) {
+                int result = 0;
+                OnCompareNodes(*this, siblings[a], siblings[b], column, result);
+                return result;
+            };
+        },
+        direction == TSortDirection::Ascending);
 }
 
 QModelIndex TVirtualStringTree::IndexOf(PVirtualNode node, int column) const {
@@ -245,17 +185,14 @@ QModelIndex TVirtualStringTree::IndexOf(PVirtualNode node, int column) const {
 }
 
 PVirtualNode TVirtualStringTree::NodeAt(const QModelIndex& index) const {
-    if (!index.isValid() || index.model() != model_.get()) {
-        return nullptr;
-    }
-    return TVTModel::Node(index);
+    return model_->NodeAt(index);
 }
 
 void TVirtualStringTree::EnsureInitialized(PVirtualNode node) const {
-    if (node->Has(kInitialized)) {
+    if (rows_.Initialized(node)) {
         return;
     }
-    node->Set(kInitialized, true);
+    rows_.SetInitialized(node);
     if (OnInitNode) {
         OnInitNode(const_cast<TVirtualStringTree&>(*this), NodeParent(node), node);
     }

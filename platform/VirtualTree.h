@@ -1,8 +1,10 @@
 #pragma once
 // A tree grid in which every row carries one TFileNodeData and the owner supplies, through
 // events, what each visible cell shows: text, hint and icon are asked for per painted cell, never
-// stored. Rows are appended at the top level or as the last child of a row, deleted, walked in
-// pre-order both ways, checked, and sorted level by level.
+// stored. The rows themselves live in a TResultTree, the grid's own or one its owner keeps (the
+// main window's, which a scan fills); the row operations below are the tree's, so that the
+// grid's users read as before. Rows are appended at the top level or as the last child of a
+// top-level row, deleted, walked in pre-order both ways, checked, and sorted level by level.
 
 #include <QColor>
 #include <QTreeView>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ResultTree.h"
 #include "platform/TreeHeader.h"
 #include "platform/TreeTypes.h"
 #include "scan/FileNodeData.h"
@@ -21,11 +24,17 @@ namespace purgala {
 
 class TVTModel;
 
-class TVirtualStringTree : public QTreeView {
+class TVirtualStringTree : public QTreeView, private IRowObserver {
     Q_OBJECT
 public:
+    // With rows of its own.
     explicit TVirtualStringTree(QWidget* parent = nullptr);
+    // Showing the rows its owner keeps.
+    explicit TVirtualStringTree(std::shared_ptr<TResultTree> rows, QWidget* parent = nullptr);
     ~TVirtualStringTree() override;
+
+    TResultTree& Rows() { return rows_; }
+    const TResultTree& Rows() const { return rows_; }
 
     // ---- events, connected by the tree's owner ----
     std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType type,
@@ -70,41 +79,40 @@ public:
                        const std::string& newText)>
         OnNewText;
 
-    // ---- rows ----
-    void Clear();
+    // ---- rows: the tree's ----
+    void Clear() { rows_.Clear(); }
     // A bulk change: the display is refreshed once, when the outermost EndUpdate runs.
-    void BeginUpdate();
-    void EndUpdate();
-    bool InUpdate() const { return updateCount_ > 0; }
+    void BeginUpdate() { rows_.BeginUpdate(); }
+    void EndUpdate() { rows_.EndUpdate(); }
+    bool InUpdate() const { return rows_.InUpdate(); }
 
-    // Appends a row as the last child of `parent`, or as the last top-level row for nullptr.
-    PVirtualNode AddChild(PVirtualNode parent);
+    PVirtualNode AddChild(PVirtualNode parent) { return rows_.AddChild(parent); }
     // Removes the row and its children; its later siblings move up. The other rows keep their
     // place on screen, the focus and the selection; when the focused row goes, none is focused.
-    void DeleteNode(PVirtualNode node);
-    TFileNodeData& GetNodeData(PVirtualNode node);
+    void DeleteNode(PVirtualNode node) { rows_.DeleteNode(node); }
+    TFileNodeData& GetNodeData(PVirtualNode node) { return rows_.GetNodeData(node); }
 
-    PVirtualNode GetFirst() const;                  // first row in pre-order
-    PVirtualNode GetNext(PVirtualNode node) const;  // next row in pre-order
-    PVirtualNode GetLast() const;                   // last row in pre-order
-    PVirtualNode GetPrevious(PVirtualNode node) const;
-    PVirtualNode GetFirstChild(PVirtualNode parent) const;  // nullptr = top level
-    PVirtualNode GetNextSibling(PVirtualNode node) const;
-    PVirtualNode NodeParent(PVirtualNode node) const;  // nullptr for a top-level row
-    unsigned GetNodeLevel(PVirtualNode node) const;    // 0 at the top level
-    unsigned NodeIndex(PVirtualNode node) const;       // position among its siblings
-    unsigned ChildCount(PVirtualNode parent) const;    // nullptr = top level
-    unsigned RootNodeCount() const { return ChildCount(nullptr); }
-    std::size_t TotalCount() const;  // all rows
+    PVirtualNode GetFirst() const { return rows_.GetFirst(); }
+    PVirtualNode GetNext(PVirtualNode node) const { return rows_.GetNext(node); }
+    PVirtualNode GetLast() const { return rows_.GetLast(); }
+    PVirtualNode GetPrevious(PVirtualNode node) const { return rows_.GetPrevious(node); }
+    PVirtualNode GetFirstChild(PVirtualNode parent) const { return rows_.GetFirstChild(parent); }
+    PVirtualNode GetNextSibling(PVirtualNode node) const { return rows_.GetNextSibling(node); }
+    PVirtualNode NodeParent(PVirtualNode node) const { return rows_.NodeParent(node); }
+    unsigned GetNodeLevel(PVirtualNode node) const { return rows_.GetNodeLevel(node); }
+    unsigned NodeIndex(PVirtualNode node) const { return rows_.NodeIndex(node); }
+    unsigned ChildCount(PVirtualNode parent) const { return rows_.ChildCount(parent); }
+    unsigned RootNodeCount() const { return rows_.RootNodeCount(); }
+    std::size_t TotalCount() const { return rows_.TotalCount(); }
 
     // Written directly: no check notification fires.
-    TCheckType CheckType(PVirtualNode node) const;
-    void SetCheckType(PVirtualNode node, TCheckType type);
-    TCheckState CheckState(PVirtualNode node) const;
-    void SetCheckState(PVirtualNode node, TCheckState state);
+    TCheckType CheckType(PVirtualNode node) const { return rows_.CheckType(node); }
+    void SetCheckType(PVirtualNode node, TCheckType type) { rows_.SetCheckType(node, type); }
+    TCheckState CheckState(PVirtualNode node) const { return rows_.CheckState(node); }
+    void SetCheckState(PVirtualNode node, TCheckState state) { rows_.SetCheckState(node, state); }
 
-    bool Expanded(PVirtualNode node) const;
-    void SetExpanded(PVirtualNode node, bool expanded);
+    bool Expanded(PVirtualNode node) const { return rows_.Expanded(node); }
+    void SetExpanded(PVirtualNode node, bool expanded) { rows_.SetExpanded(node, expanded); }
 
     PVirtualNode FocusedNode() const;
     void SetFocusedNode(PVirtualNode node);
@@ -131,24 +139,41 @@ private:
     friend class TVirtualTreeColumns;
     friend class TVTHeader;
 
+    void Connect();
     void EnsureInitialized(PVirtualNode node) const;
 
+    // ---- what the rows tell ----
+    void RowsAboutToBeInserted(PVirtualNode parent, std::size_t first, std::size_t last) override;
+    void RowsInserted() override;
+    void RowsAboutToBeRemoved(PVirtualNode parent, std::size_t first, std::size_t last) override;
+    void RowsRemoved() override;
+    void RowDeleting(PVirtualNode node) override;
+    void AboutToReset() override;
+    void Reset() override;
+    void LayoutAboutToChange() override;
+    void LayoutChanged(const TMoves& moves) override;
+    void RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last) override;
+    void ExpandRow(PVirtualNode row, bool expanded) override;
+    void UpdateFlushing(bool removes) override;
+    void UpdateFlushed() override;
+
+    std::shared_ptr<TResultTree> keptRows_;  // the grid's own, or its owner's
+    TResultTree& rows_;
     std::unique_ptr<TVTModel> model_;
     TVTHeader header_;
-    int updateCount_ = 0;
+    // The row at the top of the view when a bracket that deletes rows ends.
+    struct TTopBeforeFlush {
+        PVirtualNode parent;  // of a file row, whose place changes
+        PVirtualNode node;    // a top-level row, whose handle stays good
+        std::size_t livePosition = 0;
+    } topBeforeFlush_;
     bool inHeaderSync_ = false;
 };
 
 // Holds the tree's display updates for a scope; the last one to end refreshes it once.
-class TUpdateBracket {
+class TUpdateBracket : public TRowsBracket {
 public:
-    explicit TUpdateBracket(TVirtualStringTree& tree) : tree_(tree) { tree_.BeginUpdate(); }
-    ~TUpdateBracket() { tree_.EndUpdate(); }
-    TUpdateBracket(const TUpdateBracket&) = delete;
-    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
-
-private:
-    TVirtualStringTree& tree_;
+    explicit TUpdateBracket(TVirtualStringTree& tree) : TRowsBracket(tree.Rows()) {}
 };
 
 }  // namespace purgala

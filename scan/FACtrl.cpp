@@ -205,7 +205,7 @@ void TFACtrl::TreeGetHint(TVirtualStringTree& sender, PVirtualNode node, int col
         const TFileNodeData& data = sender.GetNodeData(node);
         hintText = FormatCellText(ColumnKind(column), &data);
         if (data.KeptBy() != TKeepReason::None && Keep != nullptr) {
-            hintText += '\n' + Keep->Why(sender, node).toStdString();
+            hintText += '\n' + Keep->Why(sender.Rows(), node).toStdString();
         }
     } catch (const std::exception&) {
         // No hint rather than a message.
@@ -222,9 +222,8 @@ void TFACtrl::TreeGetImageIndex(TVirtualStringTree& sender, PVirtualNode node, T
         return;
     }
     try {
-        TFileNodeData& data = sender.GetNodeData(node);
-        FillIconIndexes(data.FullPath(), data.FileType() == kFolderType, data);
-        imageIndex = sender.Expanded(node) ? data.ExpandedImageIndex : data.ImageIndex;
+        const TFileNodeData& data = sender.GetNodeData(node);
+        imageIndex = RowIconIndex(data.FullPath(), data.FileType() == kFolderType);
     } catch (const std::exception&) {
         imageIndex = -1;
     }
@@ -257,18 +256,16 @@ void TFACtrl::TreeCompareNodes(TVirtualStringTree& sender, PVirtualNode node1, P
 
 std::function<int(std::size_t, std::size_t)> TFACtrl::PrepareSort(TVirtualStringTree& sender,
                                                                   const TSiblingRows& rows) {
-    return SiblingComparer(sender, rows, SortKind,
+    return SiblingComparer(sender.Rows(), rows, SortKind,
                            sender.Header().SortDirection() == TSortDirection::Ascending);
 }
 
 // ---- icons ------------------------------------------------------------------------------------
 
-void FillIconIndexes(std::string_view path, bool isFolder, TFileNodeData& data) {
+int RowIconIndex(std::string_view path, bool isFolder) {
     // A folder row is the configured folder, opened as typed, a link there included; below it
     // nothing is followed.
-    const int index = ShellIconIndex(TrimBlanks(path), isFolder);
-    data.ImageIndex = index;
-    data.ExpandedImageIndex = index;
+    return ShellIconIndex(TrimBlanks(path), isFolder);
 }
 
 int ShellIconIndex(std::string_view path, bool followLink) {

@@ -55,7 +55,7 @@ public:
     TFieldKind SortKind = TFieldKind::FileName;
     // What the last "&Check Temps" knew of the rules that left rows unchecked, for the hints;
     // kept by the tree's owner.
-    const TKeepRules* Keep = nullptr;
+    const TRowRules* Keep = nullptr;
 
 private:
     // The field kind of a grid column, read from the document at each request.
@@ -68,9 +68,9 @@ private:
     TVirtualStringTree& tree_;
 };
 
-// Both icon indexes of `data` := the icon of the file or folder at `path` (blanks and control
-// characters around it removed).
-void FillIconIndexes(std::string_view path, bool isFolder, TFileNodeData& data);
+// The icon of a row: the icon of the file or folder at `path` (blanks and control characters
+// around it removed), the same whether the row is expanded or not; -1 for none.
+int RowIconIndex(std::string_view path, bool isFolder);
 // The index in the process-wide icon list of the icon of the existing file or folder at `path`,
 // -1 when nothing exists there. Only the name is looked at, never the file's contents. A link is
 // shown as the link itself unless `followLink`.

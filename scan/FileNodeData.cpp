@@ -74,12 +74,16 @@ TScanFolderRef TScanFolder::Sub(const TScanFolderRef& parent, std::string_view n
     return TScanFolderRef(std::move(folder));
 }
 
-TScanFolderRef TScanFolder::Continuation(const TScanFolderRef& folder) {
-    auto next = std::make_unique<TScanFolder>(folder->part_);
-    next->parent_ = folder->parent_;
-    next->rootIdentity_ = folder->rootIdentity_;
-    next->root_ = folder->parent_ ? folder->root_ : next.get();
-    return TScanFolderRef(std::move(next));
+const TScanFolderRef& TScanFolder::Continued() {
+    if (!next_) {
+        Seal();
+        auto next = std::make_unique<TScanFolder>(part_);
+        next->parent_ = parent_;
+        next->rootIdentity_ = rootIdentity_;
+        next->root_ = parent_ ? root_ : next.get();
+        next_ = TScanFolderRef(std::move(next));
+    }
+    return next_;
 }
 
 std::optional<std::uint32_t> TScanFolder::AddName(std::string_view name) {
@@ -109,12 +113,10 @@ std::string TScanFolder::PathWith(std::string_view name) const {
 
 // ---- rows ---------------------------------------------------------------------------------------
 
-static_assert(sizeof(TFileNodeData) == 64, "a million rows are budgeted at this size");
+static_assert(sizeof(TFileNodeData) == 56, "a million rows are budgeted at this size");
 
 TFileNodeData::TFileNodeData(const TFileNodeData& other)
-    : ExpandedImageIndex(other.ExpandedImageIndex),
-      ImageIndex(other.ImageIndex),
-      birthKnown_(other.birthKnown_),
+    : birthKnown_(other.birthKnown_),
       nameLength_(other.nameLength_),
       keptBy_(other.keptBy_),
       nameOffset_(other.nameOffset_),
@@ -145,8 +147,6 @@ TFileNodeData::TFileNodeData(TFileNodeData&& other) noexcept {
 
 TFileNodeData& TFileNodeData::operator=(TFileNodeData&& other) noexcept {
     if (this != &other) {
-        ExpandedImageIndex = other.ExpandedImageIndex;
-        ImageIndex = other.ImageIndex;
         Reset(other.kind_);
         if (kind_ == RowKind::ScannedFile) {
             storage_.folder = std::move(other.storage_.folder);
@@ -242,12 +242,14 @@ bool TFileNodeData::AssignFile(const TScanFolderRef& folder, std::string_view na
     if (!folder || name.size() > std::numeric_limits<std::uint8_t>::max()) {
         return false;
     }
-    const std::optional<std::uint32_t> offset = folder->AddName(name);
-    if (!offset) {
-        return false;
+    // A folder whose names fill one record goes on in another: no row without its identity.
+    const TScanFolderRef* record = &folder;
+    std::optional<std::uint32_t> offset;
+    while (!(offset = (*record)->AddName(name))) {
+        record = &(*record)->Continued();
     }
     Reset(RowKind::ScannedFile);
-    storage_.folder = folder;
+    storage_.folder = *record;
     nameOffset_ = *offset;
     nameLength_ = static_cast<std::uint8_t>(name.size());
     const TFileStamp stamp = StampOf(info);

@@ -17,8 +17,9 @@ inline constexpr std::string_view kFolderType = "folder";
 inline constexpr std::string_view kFileType = "file";
 
 // Why a rule left a listed file unchecked: changed recently in a folder with an age, held by a
-// running program, or in a folder whose age is no whole number of days.
-enum class TKeepReason : std::uint8_t { None, Recent, InUse, BadAge };
+// running program, in a folder whose age is no whole number of days, or another user's file in
+// a folder that lets only a file's owner remove it.
+enum class TKeepReason : std::uint8_t { None, Recent, InUse, BadAge, NotYours };
 
 class TScanFolder;
 
@@ -54,8 +55,9 @@ public:
     static TScanFolderRef Root(std::string_view dir, TFileIdentity identity);
     // The sub-folder `name` of `parent`.
     static TScanFolderRef Sub(const TScanFolderRef& parent, std::string_view name);
-    // A second record of the same folder, for names beyond what one record holds.
-    static TScanFolderRef Continuation(const TScanFolderRef& folder);
+    // The record that takes this folder's names once this one holds no more: a second record of
+    // the same folder, made when first asked for.
+    const TScanFolderRef& Continued();
 
     explicit TScanFolder(std::string_view part) : part_(part) {}
 
@@ -81,6 +83,7 @@ private:
     TFileIdentity rootIdentity_;      // set on the configured folder only
     std::string part_;                // "name/", or the configured folder's path with its "/"
     std::string names_;
+    TScanFolderRef next_;  // see Continued
 };
 
 // One text per field kind, as the rest of the program sees it. A million rows must fit in
@@ -95,9 +98,6 @@ public:
     TFileNodeData(TFileNodeData&& other) noexcept;
     TFileNodeData& operator=(TFileNodeData&& other) noexcept;
     ~TFileNodeData();
-
-    std::int32_t ExpandedImageIndex = 0;
-    std::int32_t ImageIndex = 0;
 
     // The text of one kind; empty when nothing set it.
     std::string Text(TFieldKind kind) const;
@@ -142,8 +142,8 @@ private:
     const Texts& PlainTexts() const { return storage_.texts; }
     std::string_view Name() const { return storage_.folder->Name(nameOffset_, nameLength_); }
 
-    // A million rows must fit: the fields below keep the record at 64 bytes, so that a row
-    // with its tree node fills a 96-byte heap block.
+    // A million rows must fit: the fields below keep the record at 56 bytes. A row's icon is
+    // worked out for each cell painted and handed straight to the view, not kept here.
     RowKind kind_ = RowKind::Plain;
     bool birthKnown_ = false;  // times_[0] is the birth time, else the status-change time
     std::uint8_t nameLength_ = 0;

@@ -1,11 +1,17 @@
 #include "scan/KeepRules.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <algorithm>
 #include <limits>
+#include <string>
 #include <utility>
+#include <vector>
 
-#include "config/AttributeValues.h"
+#include "platform/FileNames.h"
+#include "platform/ResultTree.h"
 
 namespace purgala {
 
@@ -21,82 +27,51 @@ std::int64_t LatestChange(const TFileEntryInfo& info) {
     return std::max(NanosOf(info.writeTime), NanosOf(born));
 }
 
-}  // namespace
-
-TFolderKeep TFolderKeep::Of(const QString& ageText, std::int64_t startNanos) {
-    TFolderKeep rule;
-    rule.ageText = ageText;
-    rule.startNanos = startNanos;
-    if (ageText.isEmpty()) {
-        return rule;
+// The login name of `user`, or its number where there is none.
+QString UserName(std::uint32_t user) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return QString::fromLocal8Bit(found->pw_name);
     }
-    if (const std::optional<std::int32_t> days = AgeDaysOf(ageText)) {
-        rule.ageDays = *days;
-    } else {
-        rule.badAge = true;
-    }
-    return rule;
+    return Tr("user %1").arg(user);
 }
 
-TKeepReason KeepReasonOf(const TFolderKeep& rule, const TFileEntryInfo& info) {
-    if (rule.badAge) {
+}  // namespace
+
+TKeepReason AgeReasonOf(const TFolderSpec& spec, std::int64_t startNanos,
+                        const TFileEntryInfo& info) {
+    if (spec.badAge) {
         return TKeepReason::BadAge;
     }
-    if (rule.ageDays <= 0) {
+    if (spec.ageDays <= 0) {
         return TKeepReason::None;
     }
     const std::int64_t latest = LatestChange(info);
     // An age beyond what 64 bits of nanoseconds hold keeps every file.
     const std::int64_t maxDays = std::numeric_limits<std::int64_t>::max() / kNanosPerDay / 2;
-    if (rule.ageDays >= maxDays) {
+    if (spec.ageDays >= maxDays) {
         return TKeepReason::Recent;
     }
-    const std::int64_t since =
-        rule.startNanos - static_cast<std::int64_t>(rule.ageDays) * kNanosPerDay;
+    const std::int64_t since = startNanos - static_cast<std::int64_t>(spec.ageDays) * kNanosPerDay;
     return latest > since ? TKeepReason::Recent : TKeepReason::None;
 }
 
-void TKeepRules::Start(std::int64_t startNanos) {
-    startNanos_ = startNanos;
-    folders_.clear();
-    openFiles_ = {};
+bool MayNotRemove(bool stickyFolder, std::uint32_t folderOwner, std::uint32_t fileOwner,
+                  std::uint32_t user) {
+    return stickyFolder && user != 0 && fileOwner != user && folderOwner != user;
 }
 
-void TKeepRules::SetFolder(PVirtualNode folderRow, TFolderKeep rule) {
-    folders_[folderRow] = std::move(rule);
+TKeptFile KeptFileOf(const TFileNodeData& data, std::string_view path) {
+    return {NanosOf(data.Time(TFieldKind::WriteTime)), data.Time(TFieldKind::CreateTime),
+            data.Stamp().identity, path};
 }
 
-TKeptCount TKeepRules::KeepOpenFiles(TVirtualStringTree& tree, TOpenFiles files) {
-    openFiles_ = std::move(files);
-    TKeptCount kept;
-    if (openFiles_.Empty()) {
-        return kept;
-    }
-    TUpdateBracket bracket(tree);
-    for (PVirtualNode folder = tree.GetFirstChild(nullptr); folder != nullptr;
-         folder = tree.GetNextSibling(folder)) {
-        for (PVirtualNode row = tree.GetFirstChild(folder); row != nullptr;
-             row = tree.GetNextSibling(row)) {
-            TFileNodeData& data = tree.GetNodeData(row);
-            if (!data.IsScannedFile() || !openFiles_.Contains(data.Stamp().identity)) {
-                continue;
-            }
-            if (tree.CheckState(row) == TCheckState::Checked) {
-                tree.SetCheckState(row, TCheckState::Unchecked);
-                ++kept.files;
-                kept.bytes += static_cast<std::uint64_t>(std::max<std::int64_t>(data.Size(), 0));
-            }
-            data.SetKeptBy(TKeepReason::InUse);
-        }
-    }
-    return kept;
-}
-
-QString TKeepRules::Why(TVirtualStringTree& tree, PVirtualNode row) const {
-    const TFileNodeData& data = tree.GetNodeData(row);
-    switch (data.KeptBy()) {
+QString TKeepRules::Why(TKeepReason reason, const TFolderSpec& spec, const TKeptFile& file) const {
+    switch (reason) {
         case TKeepReason::InUse: {
-            const TFileHolder* holder = openFiles_.HolderOf(data.Stamp().identity);
+            const TFileHolder* holder = openFiles_ ? openFiles_->HolderOf(file.identity) : nullptr;
             if (holder == nullptr) {
                 return Tr("Open in a running program");
             }
@@ -106,19 +81,18 @@ QString TKeepRules::Why(TVirtualStringTree& tree, PVirtualNode row) const {
                 .arg(holder->pid);
         }
         case TKeepReason::Recent: {
-            const auto folder = folders_.find(tree.NodeParent(row));
-            const int days = folder != folders_.end() ? folder->second.ageDays : 0;
+            const int days = spec.ageDays;
             const QString keeps =
                 days == 1 ? Tr("this folder keeps files changed in the last day")
                           : Tr("this folder keeps files changed in the last %1 days").arg(days);
-            const std::int64_t write = NanosOf(data.Time(TFieldKind::WriteTime));
-            const TFileTime birth = data.Time(TFieldKind::CreateTime);
-            const std::int64_t latest = birth.Known() ? std::max(write, NanosOf(birth)) : write;
+            const std::int64_t latest = file.birth.Known()
+                                            ? std::max(file.writeNanos, NanosOf(file.birth))
+                                            : file.writeNanos;
             QString changed;
             if (latest > startNanos_) {
                 changed =
                     Tr("Changed %1 after the scan started").arg(SpanText(latest - startNanos_));
-            } else if (!birth.Known() && startNanos_ - latest >= days * kNanosPerDay) {
+            } else if (!file.birth.Known() && startNanos_ - latest >= days * kNanosPerDay) {
                 // Only the status change, which the row does not show, was recent.
                 changed = Tr("Changed recently");
             } else {
@@ -126,15 +100,48 @@ QString TKeepRules::Why(TVirtualStringTree& tree, PVirtualNode row) const {
             }
             return changed + QStringLiteral("; ") + keeps;
         }
-        case TKeepReason::BadAge: {
-            const auto folder = folders_.find(tree.NodeParent(row));
+        case TKeepReason::BadAge:
             return Tr("This folder's age \"%1\" is not a whole number of days")
-                .arg(folder != folders_.end() ? folder->second.ageText : QString());
+                .arg(QString::fromStdString(spec.ageText));
+        case TKeepReason::NotYours: {
+            // The owner as it is now; the row keeps no owner of its own.
+            struct stat st {};
+            const std::string path(file.path);
+            const QString owner = ::lstat(path.c_str(), &st) == 0
+                                      ? UserName(static_cast<std::uint32_t>(st.st_uid))
+                                      : Tr("another user");
+            return Tr("Belongs to %1; this folder lets only its owner remove it").arg(owner);
         }
         case TKeepReason::None:
             break;
     }
     return {};
+}
+
+void TRowRules::Start(std::int64_t startNanos) {
+    rules_ = TKeepRules(startNanos);
+    folders_.clear();
+}
+
+void TRowRules::SetOpenFiles(std::shared_ptr<const TOpenFiles> files) {
+    rules_.SetOpenFiles(std::move(files));
+}
+
+void TRowRules::SetFolder(PVirtualNode folderRow, const TFolderSpec& spec) {
+    folders_.insert_or_assign(folderRow, spec);
+}
+
+QString TRowRules::Why(const TResultTree& tree, PVirtualNode row) const {
+    const TFileNodeData& data = tree.GetNodeData(row);
+    if (data.KeptBy() == TKeepReason::None) {
+        return {};
+    }
+    const auto folder = folders_.find(tree.NodeParent(row));
+    if (folder == folders_.end()) {
+        return {};
+    }
+    const std::string path = data.FullPath();
+    return rules_.Why(data.KeptBy(), folder->second, KeptFileOf(data, path));
 }
 
 QString SpanText(std::int64_t nanos) {

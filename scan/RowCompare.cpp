@@ -440,7 +440,7 @@ int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind
     return 0;
 }
 
-std::function<int(std::size_t, std::size_t)> SiblingComparer(TVirtualStringTree& tree,
+std::function<int(std::size_t, std::size_t)> SiblingComparer(const TResultTree& tree,
                                                              const TSiblingRows& rows,
                                                              TFieldKind kind, bool ascending) {
     const TSortRule rule = SortRuleOf(kind);

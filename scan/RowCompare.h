@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/VirtualTree.h"
+#include "platform/ResultTree.h"
 #include "scan/FieldKind.h"
 #include "scan/FileNodeData.h"
 
@@ -21,7 +21,7 @@ int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind
 
 // CompareRows over one set of sibling rows, compared by position, with each row's text
 // converted once: a million rows sort in a fraction of a second instead of minutes.
-std::function<int(std::size_t, std::size_t)> SiblingComparer(TVirtualStringTree& tree,
+std::function<int(std::size_t, std::size_t)> SiblingComparer(const TResultTree& tree,
                                                              const TSiblingRows& rows,
                                                              TFieldKind kind, bool ascending);
 

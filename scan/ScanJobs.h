@@ -1,6 +1,6 @@
 #pragma once
-// Inside the scan: the jobs that readers fill, one per folder, and the walk that makes rows of
-// them in the order of a one-thread walk. Only the scan's own files include this.
+// Inside the scan: the jobs that readers fill, one per folder, and the walk that hands them to
+// the consumer in the order of a one-thread walk. Only the scan's own files include this.
 
 #include <sys/stat.h>
 
@@ -20,43 +20,10 @@
 #include "config/Config.h"
 #include "platform/FileFacts.h"
 #include "platform/UniqueFd.h"
+#include "scan/FolderSpec.h"
 #include "scan/Scanner.h"
 
 namespace purgala {
-
-inline char AsciiUpper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Only a-z are folded: other bytes, UTF-8 letters included, must match exactly.
-class TExtFilter {
-public:
-    explicit TExtFilter(std::string_view ext) : upper_(ext) {
-        for (char& c : upper_) {
-            c = AsciiUpper(c);
-        }
-    }
-
-    bool Matches(std::string_view name) const {
-        if (upper_.empty()) {
-            return true;
-        }
-        const std::size_t dot = name.rfind('.');
-        if (dot == std::string_view::npos || name.size() - dot - 1 != upper_.size()) {
-            return false;
-        }
-        const char* e = name.data() + dot + 1;
-        for (std::size_t i = 0; i < upper_.size(); ++i) {
-            if (AsciiUpper(e[i]) != upper_[i]) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-private:
-    std::string upper_;
-};
 
 // The files no scan may list, by identity: the program file and the configuration file in use
 // (and a link standing for it), whose loss would take the folder list with it.
@@ -164,15 +131,25 @@ struct TJob {
     State state = State::Queued;  // guarded by the pool's mutex
     // Written by the reader, read by the rows once Done.
     bool valid = false;  // opened and readable: it gets a folder record
+    // Left out on purpose (a mount, another file system, a loop): no failure to report.
+    bool skipped = false;
     TFileIdentity identity;
+    bool sticky = false;  // only a file's owner, the folder's or root may remove a file here
+    std::uint32_t owner = 0;
+    // Why it could not be opened, or was not read to its end; 0 when it was.
+    int error = 0;
     std::string names;
     std::vector<File> files;
     std::vector<Sub> subs;
 };
 
 struct TFolderScan::TWalk {
-    TWalk(TScanPool::TState& pool, std::string_view dir, std::string_view ext)
-        : pool(pool), dir(dir), filter(ext) {}
+    TWalk(TScanPool::TState& pool, const TFolderSpec& spec)
+        : pool(pool), spec(spec), dir(DirOf(spec.path)) {}
+
+    static std::string DirOf(const std::string& path) {
+        return path.empty() || path.back() == '/' ? path : path + '/';
+    }
 
     struct Frame {
         explicit Frame(TJob* job) : job(job) {}
@@ -184,14 +161,14 @@ struct TFolderScan::TWalk {
     };
 
     TScanPool::TState& pool;
+    const TFolderSpec& spec;
     const std::string dir;  // as configured, "/" appended
-    const TExtFilter filter;
     const TOwnFiles ownFiles;
     // Written by the root's reader before any other job exists.
     TUniqueFd anchor;  // the configured folder, for reaching folders that were not opened ahead
     std::uint64_t device = 0;
     std::unique_ptr<TJob> root;
-    // The rows' side only.
+    // The consumer's side only.
     std::vector<Frame> stack;
     std::size_t listed = 0;
 };

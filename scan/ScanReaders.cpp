@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
 #include "platform/DirReader.h"
@@ -17,24 +18,34 @@ namespace {
 
 // The checks every sub-folder passes before it is read: not another file system, not a mount,
 // not one of its own ancestors (where the kernel does not say what is a mount, a bind mount can
-// still show a folder inside itself).
-bool Admit(const TJob& parent, int fd, TFileIdentity& identity) {
+// still show a folder inside itself). A folder that fails them is left out on purpose; one whose
+// identity cannot be read is a failure.
+bool Admit(const TJob& parent, int fd, TJob& child) {
     const std::optional<TFolderIdentity> found = FolderIdentityOf(fd);
-    if (!found || found->isMountRoot || found->identity.device != parent.walk.device) {
+    if (!found) {
+        child.error = errno;
+        return false;
+    }
+    if (found->isMountRoot || found->identity.device != parent.walk.device) {
+        child.skipped = true;
         return false;
     }
     for (const TJob* job = &parent; job != nullptr; job = job->parent) {
         if (job->identity == found->identity) {
+            child.skipped = true;
             return false;
         }
     }
-    identity = found->identity;
+    child.identity = found->identity;
+    child.sticky = found->sticky;
+    child.owner = found->owner;
     return true;
 }
 
 // A folder not opened ahead: reached from the configured folder one name at a time, each step
-// never through a link and still the folder it was, so that any depth works without a path.
-TUniqueFd OpenByChain(const TJob& job, TFileIdentity& identity) {
+// never through a link and still the folder it was, so that any depth works without a path. A
+// folder on the way that is gone or another one now makes this one vanished too.
+TUniqueFd OpenByChain(TJob& job) {
     std::vector<const TJob*> chain;
     for (const TJob* j = job.parent; j != nullptr && j->parent != nullptr; j = j->parent) {
         chain.push_back(j);
@@ -43,16 +54,24 @@ TUniqueFd OpenByChain(const TJob& job, TFileIdentity& identity) {
     int atFd = job.walk.anchor.Get();
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         TUniqueFd next = OpenSubFolder(atFd, (*it)->name.c_str());
-        const std::optional<TFolderIdentity> identity =
-            next.Valid() ? FolderIdentityOf(next.Get()) : std::nullopt;
+        if (!next.Valid()) {
+            job.error = errno;
+            return {};
+        }
+        const std::optional<TFolderIdentity> identity = FolderIdentityOf(next.Get());
         if (!identity || identity->identity != (*it)->identity) {
+            job.error = identity ? ENOENT : errno;
             return {};
         }
         at = std::move(next);
         atFd = at.Get();
     }
     TUniqueFd folder = OpenSubFolder(atFd, job.name.c_str());
-    if (!folder.Valid() || !Admit(*job.parent, folder.Get(), identity)) {
+    if (!folder.Valid()) {
+        job.error = errno;
+        return {};
+    }
+    if (!Admit(*job.parent, folder.Get(), job)) {
         return {};
     }
     return folder;
@@ -69,6 +88,7 @@ public:
         }
         TDirReader reader(std::move(fd));
         if (!reader.Valid()) {
+            job_.error = reader.Error();
             return;
         }
         job_.valid = true;
@@ -83,31 +103,44 @@ public:
                 // One entry's failure costs that entry only.
             }
         }
+        job_.error = reader.Error();
         HandOver();
     }
 
 private:
     TUniqueFd Open() {
-        if (job_.parent == nullptr) {
-            // The system would read such a path only up to the NUL: another folder altogether.
-            if (walk_.dir.find('\0') != std::string::npos) {
-                return {};
-            }
-            TUniqueFd root = OpenFolder(walk_.dir.c_str());
-            // The configured folder itself may be a mount root; nothing below it that is one is
-            // entered.
-            const std::optional<TFolderIdentity> identity =
-                root.Valid() ? FolderIdentityOf(root.Get()) : std::nullopt;
-            if (!identity) {
-                return {};
-            }
-            job_.identity = identity->identity;
-            walk_.device = identity->identity.device;
-            walk_.anchor = TUniqueFd(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0));
-            return walk_.anchor.Valid() ? std::move(root) : TUniqueFd();
+        if (job_.parent != nullptr) {
+            TUniqueFd fd = job_.TakeFd();
+            return fd.Valid() ? std::move(fd) : OpenByChain(job_);
         }
-        TUniqueFd fd = job_.TakeFd();
-        return fd.Valid() ? std::move(fd) : OpenByChain(job_, job_.identity);
+        // The system would read such a path only up to the NUL: another folder altogether.
+        if (walk_.dir.find('\0') != std::string::npos) {
+            job_.error = EINVAL;
+            return {};
+        }
+        // An empty path would otherwise become "/" and list the whole system for deletion.
+        TUniqueFd root = walk_.dir.empty() ? TUniqueFd() : OpenFolder(walk_.dir.c_str());
+        if (!root.Valid()) {
+            job_.error = walk_.dir.empty() ? ENOENT : errno;
+            return {};
+        }
+        // The configured folder itself may be a mount root; nothing below it that is one is
+        // entered.
+        const std::optional<TFolderIdentity> identity = FolderIdentityOf(root.Get());
+        if (!identity) {
+            job_.error = errno;
+            return {};
+        }
+        job_.identity = identity->identity;
+        job_.sticky = identity->sticky;
+        job_.owner = identity->owner;
+        walk_.device = identity->identity.device;
+        walk_.anchor = TUniqueFd(::fcntl(root.Get(), F_DUPFD_CLOEXEC, 0));
+        if (!walk_.anchor.Valid()) {
+            job_.error = errno;
+            return {};
+        }
+        return root;
     }
 
     void Handle(int folderFd, const TDirEntry& entry) {
@@ -128,7 +161,7 @@ private:
         // or to the system. A link is an entry of its own, matched by its own name and never
         // followed.
         if ((type != TEntryType::Regular && type != TEntryType::Link) ||
-            !walk_.filter.Matches(entry.name)) {
+            !walk_.spec.filter.Matches(entry.name)) {
             return;
         }
         if (!stat) {
@@ -155,10 +188,21 @@ private:
         // beyond it the reader of the sub-folder reaches it by its names.
         if (pool_.heldFds.load() < pool_.fdBudget) {
             TUniqueFd folder = OpenSubFolder(parentFd, name);
-            if (!folder.Valid() || !Admit(job_, folder.Get(), child->identity)) {
+            if (!folder.Valid()) {
+                child->error = errno;
+            } else if (Admit(job_, folder.Get(), *child)) {
+                child->HoldFd(std::move(folder));
+            }
+            if (child->skipped) {
                 return;
             }
-            child->HoldFd(std::move(folder));
+            if (child->error != 0) {
+                // Told where its entry was met, as a folder that was read would be; nothing
+                // for a reader to do.
+                child->state = TJob::State::Done;
+                job_.subs.push_back({job_.files.size(), std::move(child)});
+                return;
+            }
         }
         pending_.push_back(child.get());
         job_.subs.push_back({job_.files.size(), std::move(child)});

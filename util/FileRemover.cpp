@@ -19,7 +19,7 @@ TFileRemover::~TFileRemover() {
     }
 }
 
-void TFileRemover::Start(std::vector<TRemoval> batch) {
+void TFileRemover::Start(std::vector<TListedFile> batch) {
     running_ =
         std::async(std::launch::async, [this, batch = std::move(batch)] { return Remove(batch); });
 }
@@ -31,20 +31,18 @@ std::optional<std::vector<TDeleteOutcome>> TFileRemover::Take(Clock::time_point 
     return running_.get();
 }
 
-std::vector<TDeleteOutcome> TFileRemover::Remove(const std::vector<TRemoval>& batch) {
+std::vector<TDeleteOutcome> TFileRemover::Remove(const std::vector<TListedFile>& batch) {
     std::vector<TDeleteOutcome> outcomes;
     outcomes.reserve(batch.size());
-    for (const TRemoval& removal : batch) {
+    for (const TListedFile& file : batch) {
         if (stop_) {
             break;
         }
-        if (!removal.scanned) {
+        if (file.folderIdentity.inode == 0) {
             outcomes.push_back({TDeleteResult::Failed, "it was not listed by a scan"});
             continue;
         }
-        const TListedFile listed{removal.folder, removal.fullPath, removal.folderIdentity,
-                                 removal.stamp};
-        outcomes.push_back(mover_ ? mover_->MoveToTrash(listed) : deleter_->DeleteDiskFile(listed));
+        outcomes.push_back(mover_ ? mover_->MoveToTrash(file) : deleter_->DeleteDiskFile(file));
     }
     return outcomes;
 }

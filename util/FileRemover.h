@@ -1,6 +1,7 @@
 #pragma once
-// Removing listed files off the GUI thread: from disk or to the trash, a batch at a time, on a
-// thread of its own. The batch owns its paths; the rows stay with whoever keeps them.
+// Removing listed files off the calling thread: from disk or to the trash, a batch at a time, on
+// a thread of its own. The batch owns its paths, and one outcome per file comes back by value;
+// the rows stay with whoever keeps them.
 
 #include <atomic>
 #include <chrono>
@@ -14,15 +15,6 @@
 
 namespace purgala {
 
-// A file to remove, as the scan listed it.
-struct TRemoval {
-    std::string folder;    // the configured folder, as typed
-    std::string fullPath;  // as the scan joined it
-    TFileIdentity folderIdentity;
-    TFileStamp stamp;
-    bool scanned = true;  // false: not listed by a scan, so it could be anything
-};
-
 class TFileRemover {
 public:
     using Clock = std::chrono::steady_clock;
@@ -33,7 +25,7 @@ public:
     TFileRemover& operator=(const TFileRemover&) = delete;
 
     // Starts removing `batch` on another thread. The batch started before must have been taken.
-    void Start(std::vector<TRemoval> batch);
+    void Start(std::vector<TListedFile> batch);
     bool Running() const { return running_.valid(); }
     // Once the batch started last is done, or by `deadline`: one outcome for each file tried, in
     // the batch's order; fewer than the batch has when it was stopped.
@@ -43,7 +35,7 @@ public:
     bool Stopped() const { return stop_; }
 
 private:
-    std::vector<TDeleteOutcome> Remove(const std::vector<TRemoval>& batch);
+    std::vector<TDeleteOutcome> Remove(const std::vector<TListedFile>& batch);
 
     // Used by one batch at a time, so by one thread at a time.
     std::optional<TDiskFileDeleter> deleter_;

@@ -34,13 +34,16 @@ struct TDeleteOutcome {
     std::string reason;  // for Failed: a short text for the user
 };
 
-// A file as the scan listed it.
+// A file as the scan listed it: what the deletion or the move to the trash is given, with its
+// own copy of its paths, so that it can go to another thread.
 struct TListedFile {
-    std::string_view folder;  // the configured folder, as typed
+    std::string folder;  // the configured folder, as typed
     // The folder, "/", the sub-folders and the name, as the scan joined them.
-    std::string_view fullPath;
-    TFileIdentity folderIdentity;  // of the configured folder when it was scanned
-    TFileStamp stamp;              // of the file when it was listed
+    std::string fullPath;
+    // Of the configured folder when it was scanned; an inode of zero for a file no scan listed,
+    // which could be anything and is never removed.
+    TFileIdentity folderIdentity;
+    TFileStamp stamp;  // of the file when it was listed
 };
 
 // The reasons a listed file is kept although it is still there.

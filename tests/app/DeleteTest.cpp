@@ -19,7 +19,7 @@
 #include "app/uMain.h"
 #include "config/Config.h"
 #include "platform/Dialogs.h"
-#include "scan/Scanner.h"
+#include "scan/ResultRows.h"
 #include "tests/TestSupport.h"
 
 namespace purgala {
@@ -52,7 +52,7 @@ protected:
     TVirtualStringTree& Tree() { return *window_.VT; }
 
     PVirtualNode Scan(const std::string& folder, const std::string& ext = "tmp") {
-        ScanFolder(Tree(), folder, ext);
+        ScanFolder(Tree().Rows(), folder, ext);
         PVirtualNode row = Tree().GetFirstChild(nullptr);
         while (Tree().GetNextSibling(row) != nullptr) {
             row = Tree().GetNextSibling(row);

@@ -625,14 +625,16 @@ TEST_F(MainWindowTest, RecentAndOpenFilesAreListedUncheckedUntilTheUserSaysOther
     EXPECT_EQ(window.SBPanel0->text(),
               "The age \"a week\" of " + QString::fromStdString(data_ / "bad") +
                   " is not a whole number of days: none of its files was checked; 9 files "
-                  "(45.00 B) listed, 2 (10.00 B) checked, 7 left unchecked as recent or in use");
+                  "(45.00 B) listed, 2 (10.00 B) checked, 7 left unchecked as recent, in use or "
+                  "another user's");
 
     // The user checks one: it is the user's from then on.
     const PVirtualNode hour = row(data_ / "aged/hour.tmp");
     vt.model()->setData(vt.IndexOf(hour, 0), Qt::Checked, Qt::CheckStateRole);
     EXPECT_EQ(vt.GetNodeData(hour).KeptBy(), TKeepReason::None);
     EXPECT_EQ(colour(hour), plain);
-    EXPECT_TRUE(window.SBPanel0->text().endsWith(", 6 left unchecked as recent or in use"));
+    EXPECT_TRUE(
+        window.SBPanel0->text().endsWith(", 6 left unchecked as recent, in use or another user's"));
 
     // "&Delete" takes the checked files only: every one a rule left stays on disk.
     SetMessageHook([](const TMessageRequest&) { return QMessageBox::Yes; });

@@ -174,18 +174,22 @@ TEST_F(VirtualTreeTest, SortOrdersEverySetOfSiblingsAndKeepsEqualRowsStable) {
         }
     }
     // Rows "x1" compare equal; their order shows the stability.
-    tree_.GetNodeData(tree_.GetNext(tree_.GetNext(tree_.GetFirst()))).ImageIndex = 7;
+    tree_.GetNodeData(tree_.GetNext(tree_.GetNext(tree_.GetFirst())))
+        .SetText(TFieldKind::Description, "first");
     tree_.OnCompareNodes = [this](TVirtualStringTree&, PVirtualNode a, PVirtualNode b, int,
                                   int& result) { result = Name(a).compare(Name(b)); };
     tree_.SortTree(0, TSortDirection::Ascending);
     EXPECT_EQ(Forward(), (std::vector<std::string>{"a", "a1", "a1", "a2", "a3", "b", "b1", "b1",
                                                    "b2", "b3", "c", "c1", "c1", "c2", "c3"}));
     const PVirtualNode b = tree_.GetNextSibling(tree_.GetFirst());
-    EXPECT_EQ(tree_.GetNodeData(tree_.GetFirstChild(b)).ImageIndex, 7);  // first of the equals
+    EXPECT_EQ(tree_.GetNodeData(tree_.GetFirstChild(b)).Text(TFieldKind::Description),
+              "first");  // first of the equals
     tree_.SortTree(0, TSortDirection::Descending);
     EXPECT_EQ(Name(tree_.GetFirst()), "c");
     // Descending takes the second of two equal rows first: the pair swaps.
-    EXPECT_EQ(tree_.GetNodeData(tree_.GetNext(tree_.GetNext(tree_.GetNext(b)))).ImageIndex, 7);
+    EXPECT_EQ(tree_.GetNodeData(tree_.GetNext(tree_.GetNext(tree_.GetNext(b))))
+                  .Text(TFieldKind::Description),
+              "first");
 }
 
 TEST_F(VirtualTreeTest, ColumnsAreCheckedByIndexAndClearingResetsTheSortColumn) {
@@ -295,13 +299,15 @@ TEST_F(VirtualTreeTest, DeletingRowsKeepsFocusSelectionAndTopRowWhereTheyAre) {
         }
         tree_.EndUpdate();
 
+        // A file row's handle is its position, which the deletion changed: rows are told
+        // apart by name.
         EXPECT_EQ(reset.count(), 0);
-        EXPECT_EQ(tree_.TopNode(), rows[100]);
+        EXPECT_EQ(Name(tree_.TopNode()), "f0/100");
         const QModelIndexList selected = tree_.selectionModel()->selectedRows();
         if (c.focusStays) {
-            EXPECT_EQ(tree_.FocusedNode(), rows[110]);
+            EXPECT_EQ(Name(tree_.FocusedNode()), "f0/110");
             ASSERT_EQ(selected.size(), 1);
-            EXPECT_EQ(tree_.NodeAt(selected[0]), rows[110]);
+            EXPECT_EQ(Name(tree_.NodeAt(selected[0])), "f0/110");
         } else {
             EXPECT_EQ(tree_.FocusedNode(), nullptr);
             EXPECT_TRUE(selected.isEmpty());

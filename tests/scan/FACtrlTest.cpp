@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "config/Config.h"
+#include "platform/Errors.h"
 #include "platform/IconList.h"
 #include "tests/TestSupport.h"
-#include "platform/Errors.h"
 #include "util/FileTime.h"
 
 namespace purgala {
@@ -332,8 +332,6 @@ TEST_F(FACtrlTest, IconsShowInTheNameColumnForWhatIsOnDisk) {
     EXPECT_FALSE(TIconList::Instance().Icon(folderIcon).isNull());
     tree_.SetExpanded(folder, false);
     EXPECT_EQ(Icon(folder, 0), folderIcon);
-    EXPECT_EQ(tree_.GetNodeData(folder).ImageIndex, folderIcon);
-    EXPECT_EQ(tree_.GetNodeData(folder).ExpandedImageIndex, folderIcon);
 
     const int fileIcon = Icon(here, 0);
     EXPECT_GE(fileIcon, 0);
@@ -349,9 +347,7 @@ TEST_F(FACtrlTest, IconsShowInTheNameColumnForWhatIsOnDisk) {
 
 TEST_F(FACtrlTest, IconPathsAreTrimmedAndNeverCutShort) {
     EXPECT_GE(ShellIconIndex(temp_.Path()), 0);
-    TFileNodeData data;
-    FillIconIndexes(" " + temp_.Path() + "\t\n", true, data);
-    EXPECT_GE(data.ImageIndex, 0);
+    EXPECT_GE(RowIconIndex(" " + temp_.Path() + "\t\n", true), 0);
     // An embedded NUL must not make the path name its first part.
     EXPECT_EQ(ShellIconIndex(temp_.Path() + std::string(1, '\0') + "x"), -1);
     EXPECT_EQ(ShellIconIndex(""), -1);

@@ -23,8 +23,8 @@ TEST(KeepRulesTest, AnAgeIsWholeDaysWrittenInDigitsOnly) {
         {"99999999999", true, true, 0},
     };
     for (const auto& c : cases) {
-        const TFolderKeep rule = TFolderKeep::Of(QString::fromUtf8(c.text), 0);
-        EXPECT_EQ(rule.HasRule(), c.rule) << c.text;
+        const TFolderSpec rule("/x", "", c.text);
+        EXPECT_EQ(rule.HasAgeRule(), c.rule) << c.text;
         EXPECT_EQ(rule.badAge, c.bad) << c.text;
         EXPECT_EQ(rule.ageDays, c.days) << c.text;
     }
@@ -71,8 +71,8 @@ TEST(KeepRulesTest, RecentIsTheLatestChangeWithinTheAgeOrAfterTheStart) {
         info.createTime = c.birth;
         info.changeTime = c.change;
         info.accessTime = c.access;
-        const TFolderKeep rule = TFolderKeep::Of(QString::fromUtf8(c.age), kStart * 1'000'000'000);
-        EXPECT_EQ(KeepReasonOf(rule, info), c.reason) << c.what;
+        const TFolderSpec spec("/x", "", c.age);
+        EXPECT_EQ(AgeReasonOf(spec, kStart * 1'000'000'000, info), c.reason) << c.what;
     }
 }
 
