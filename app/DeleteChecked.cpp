@@ -147,7 +147,7 @@ void TFMMain::btnOpenFolderClick() {
         });
     };
     const bool stopped = RunLong(
-        *btnOpenFolder, [&](TDeleteRun::Clock::time_point deadline) { return run.Step(deadline); },
+        btnOpenFolder, [&](TDeleteRun::Clock::time_point deadline) { return run.Step(deadline); },
         [&run] { run.Stop(); });
     run.EndUpdate();
     QString lead;

@@ -8,10 +8,13 @@
 
 namespace purgala {
 
-TLongWork::TLongWork(QWidget& window, QAbstractButton& button, std::vector<QWidget*> refused,
+TLongWork::TLongWork(QWidget& window, QAbstractButton* button, std::vector<QWidget*> refused,
                      std::function<void()> stop)
-    : window_(&window), button_(&button), caption_(button.text()), stop_(std::move(stop)) {
-    button.setText(tr("&Stop"));
+    : window_(&window), button_(button), stop_(std::move(stop)) {
+    if (button != nullptr) {
+        caption_ = button->text();
+        button->setText(tr("&Stop"));
+    }
     for (QWidget* widget : refused) {
         if (widget != nullptr && widget->isEnabled()) {
             widget->setEnabled(false);

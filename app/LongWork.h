@@ -27,8 +27,9 @@ public:
     // How long a slice runs before the events have their turn.
     static constexpr std::chrono::milliseconds kSlice{25};
 
-    // `stop` tells the workers to stop; it may be called more than once.
-    TLongWork(QWidget& window, QAbstractButton& button, std::vector<QWidget*> refused,
+    // `stop` tells the workers to stop; it may be called more than once. Work that no button
+    // started (`button` nullptr) has none that reads "&Stop".
+    TLongWork(QWidget& window, QAbstractButton* button, std::vector<QWidget*> refused,
               std::function<void()> stop);
     ~TLongWork() override;  // the button's caption and the refused widgets come back
     TLongWork(const TLongWork&) = delete;

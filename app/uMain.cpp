@@ -131,6 +131,9 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
         VTChecked(sender, node);
     };
     VT->OnChecking = [this](TVirtualStringTree&, PVirtualNode) { return !Busy(); };
+    VT->RunLong = [this](const std::function<bool(std::chrono::steady_clock::time_point)>& slice) {
+        RunLong(nullptr, slice, {});
+    };
     inner->addWidget(VT, 1);
 
     SB = new QStatusBar(this);
@@ -171,6 +174,7 @@ TFMMain::~TFMMain() {
     VT->OnDblClick = nullptr;
     VT->OnChecked = nullptr;
     VT->OnChecking = nullptr;
+    VT->RunLong = nullptr;
     FormClose();
     SetErrorHandler({});
 }
@@ -342,13 +346,13 @@ std::function<void()> TFMMain::CommandSlot(QAbstractButton* button, void (TFMMai
     };
 }
 
-bool TFMMain::RunLong(QAbstractButton& button,
+bool TFMMain::RunLong(QAbstractButton* button,
                       const std::function<bool(std::chrono::steady_clock::time_point)>& slice,
                       std::function<void()> stop) {
     std::vector<QWidget*> refused;
     for (QWidget* widget :
          std::initializer_list<QWidget*>{btnOpenFile, btnOpenFolder, btnApply, cbCheckAll}) {
-        if (widget != &button) {
+        if (widget != button) {
             refused.push_back(widget);
         }
     }
@@ -403,7 +407,7 @@ void TFMMain::btnOpenFileClick() {
     };
     TCheckTemps run(std::move(specs), rows, std::move(options));
     const bool stopped = RunLong(
-        *btnOpenFile,
+        btnOpenFile,
         [&run](std::chrono::steady_clock::time_point deadline) { return run.Step(deadline); },
         [&run] { run.Stop(); });
     const TCheckTempsResult& result = run.Result();

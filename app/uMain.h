@@ -91,9 +91,10 @@ private:
     // The button's click runs `handler`, unless a long command runs: then the click stops it if
     // it is its own button, and is refused otherwise.
     std::function<void()> CommandSlot(QAbstractButton* button, void (TFMMain::*handler)());
-    // Runs `slice` (see TLongWork) as the long command of `button`, which `stop` stops; true
-    // when the user stopped it. A close that arrived meanwhile follows once it ends.
-    bool RunLong(QAbstractButton& button,
+    // Runs `slice` (see TLongWork) as the long command of `button` (none for work no button
+    // started), which `stop` stops; true when the user stopped it. A close that arrived
+    // meanwhile follows once it ends.
+    bool RunLong(QAbstractButton* button,
                  const std::function<bool(std::chrono::steady_clock::time_point)>& slice,
                  std::function<void()> stop);
     QToolButton* MakeCommandButton(QWidget* bar, const QString& caption, int x, int pictureKind);

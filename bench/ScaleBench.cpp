@@ -22,6 +22,23 @@ namespace purgala::bench {
 
 namespace {
 
+// Resident memory now, from /proc, beside the peak: what a command holds after it ran.
+double ResidentMegabytes() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return 0;
+    }
+    char line[256];
+    double kilobytes = 0;
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "VmRSS: %lf kB", &kilobytes) == 1) {
+            break;
+        }
+    }
+    std::fclose(status);
+    return kilobytes / 1024.0;
+}
+
 double PeakMegabytes() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -88,9 +105,10 @@ double Command(const char* name, const std::function<void()>& run) {
         inRepaint = gaps.Stop();
     });
     std::printf(
-        "  %-22s %8.2f s   cpu %6.2f s   peak %6.0f MB   longest GUI gap %7.1f ms "
+        "  %-22s %8.2f s   cpu %6.2f s   now %6.0f MB   peak %6.0f MB   longest GUI gap %7.1f ms "
         "(repaint %6.1f ms)\n",
-        name, seconds, CpuSeconds() - cpuBefore, PeakMegabytes(), inHandler * 1e3, inRepaint * 1e3);
+        name, seconds, CpuSeconds() - cpuBefore, ResidentMegabytes(), PeakMegabytes(),
+        inHandler * 1e3, inRepaint * 1e3);
     return seconds;
 }
 

@@ -244,16 +244,7 @@ void TResultTree::SetAllCheckStates(TCheckState state,
 
 void TResultTree::TellAllChanged() {
     dataChanged_ = false;
-    if (observer_ == nullptr || topsAnnounced_ == 0) {
-        return;
-    }
-    observer_->RowsChanged(nullptr, 0, topsAnnounced_ - 1);
-    for (std::uint32_t i = 0; i < topsAnnounced_; ++i) {
-        const TTopRow& top = *tops_[i];
-        if (top.announced > 0) {
-            observer_->RowsChanged(ChildAt(nullptr, i), 0, top.announced - 1);
-        }
-    }
+    Notify([](IRowObserver& o) { o.AllRowsChanged(); });
 }
 
 bool TResultTree::Expanded(PVirtualNode node) const {
@@ -615,11 +606,9 @@ void TResultTree::Sort(const std::function<TComparer(const TSiblingRows&)>& prep
         if (count < 2) {
             return;
         }
-        TComparer compare = prepare(Siblings(parent));
-        if (!compare) {
-            return;
+        if (const TComparer compare = prepare(Siblings(parent))) {
+            orders.push_back({parent, SortedOrder(count, compare, ascending)});
         }
-        orders.push_back({parent, SortedOrder(count, compare, ascending)});
     };
     add(nullptr);
     for (const auto& top : tops_) {
@@ -629,45 +618,110 @@ void TResultTree::Sort(const std::function<TComparer(const TSiblingRows&)>& prep
 }
 
 void TResultTree::Reorder(std::vector<TParentOrder> orders) {
-    IRowObserver::TMoves moves;
-    if (observer_ != nullptr) {
-        moves.oldTopOrder.reserve(tops_.size());
-        for (const auto& top : tops_) {
-            moves.oldTopOrder.push_back(top.get());
+    TReordering reordering(*this, std::move(orders));
+    while (!reordering.Step(std::chrono::steady_clock::time_point::max())) {
+    }
+}
+
+namespace {
+
+constexpr std::uint64_t kPosition = 0xFFFF'FFFFu;
+constexpr std::uint64_t kPlaced = std::uint64_t{1} << 63;
+
+}  // namespace
+
+TResultTree::TReordering::TReordering(TResultTree& tree, std::vector<TParentOrder> orders)
+    : tree_(tree), orders_(std::move(orders)) {
+    // An order of another count of rows is no order of these rows; one that moves nothing
+    // costs nothing.
+    std::erase_if(orders_, [this](TParentOrder& entry) {
+        if (entry.order.size() != tree_.RowCount(entry.parent)) {
+            return true;
+        }
+        bool moves = false;
+        for (std::size_t i = 0; i < entry.order.size(); ++i) {
+            entry.order[i] &= kPosition;  // the high bits are free for the walk's marks now
+            moves = moves || entry.order[i] != i;
+        }
+        return !moves;
+    });
+    topsMove_ = std::any_of(orders_.begin(), orders_.end(),
+                            [](const TParentOrder& entry) { return !entry.parent; });
+    if (tree_.observer_ != nullptr) {
+        moves_.oldTopOrder.reserve(tree_.tops_.size());
+        for (const auto& top : tree_.tops_) {
+            moves_.oldTopOrder.push_back(top.get());
         }
     }
-    Notify([](IRowObserver& o) { o.LayoutAboutToChange(); });
-    for (TParentOrder& entry : orders) {
-        std::vector<std::uint32_t>& order = entry.order;
-        if (order.size() != RowCount(entry.parent)) {
-            continue;  // not an order of these rows
+    if (topsMove_) {
+        tree_.Notify([](IRowObserver& o) { o.LayoutAboutToChange(); });
+    }
+    for (const TParentOrder& entry : orders_) {
+        if (entry.parent) {
+            tree_.Notify(
+                [&](IRowObserver& o) { o.ChildrenAboutToMove(entry.parent, entry.order); });
         }
+    }
+}
+
+TResultTree::TReordering::~TReordering() {
+    while (!Step(std::chrono::steady_clock::time_point::max())) {
+    }
+}
+
+// One cycle of the permutation after the other, row i swapped with the row that goes there: at
+// every moment each place holds a whole row, only not yet the right one.
+bool TResultTree::TReordering::Step(std::chrono::steady_clock::time_point deadline) {
+    if (done_) {
+        return true;
+    }
+    unsigned moved = 0;
+    for (; entry_ < orders_.size(); ++entry_, start_ = 0, inCycle_ = false) {
+        TParentOrder& entry = orders_[entry_];
+        TOrder& order = entry.order;
         if (!entry.parent) {
             std::vector<std::unique_ptr<TTopRow>> sorted;
             sorted.reserve(order.size());
-            for (const std::uint32_t from : order) {
-                sorted.push_back(std::move(tops_[from]));
+            for (const std::uint64_t from : order) {
+                sorted.push_back(std::move(tree_.tops_[from & kPosition]));
             }
-            tops_ = std::move(sorted);
-            RenumberTops(0);
+            tree_.tops_ = std::move(sorted);
+            tree_.RenumberTops(0);
             continue;
         }
         TTopRow& top = *entry.parent.top_;
-        if (observer_ != nullptr) {
-            std::vector<std::uint32_t>& positions = moves.newChildPositions[&top];
-            positions.resize(order.size());
-            for (std::size_t i = 0; i < order.size(); ++i) {
-                positions[order[i]] = static_cast<std::uint32_t>(i);
+        for (; start_ < order.size(); ++start_) {
+            if (!inCycle_) {
+                if ((order[start_] & kPlaced) != 0) {
+                    continue;
+                }
+                inCycle_ = true;
+                at_ = start_;
             }
+            for (;;) {
+                const std::size_t from = order[at_] & kPosition;
+                order[at_] |= kPlaced;
+                if (from == start_) {
+                    break;
+                }
+                std::swap(top.children[at_], top.children[from]);
+                std::swap(top.childStates[at_], top.childStates[from]);
+                at_ = from;
+                if (++moved % 1024 == 0 && std::chrono::steady_clock::now() >= deadline) {
+                    return false;
+                }
+            }
+            inCycle_ = false;
         }
-        std::vector<std::uint8_t> states(order.size());
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            states[i] = top.childStates[order[i]];
-        }
-        top.childStates = std::move(states);
-        top.children.Permute(order);
+        TOrder().swap(order);
     }
-    Notify([&](IRowObserver& o) { o.LayoutChanged(moves); });
+    done_ = true;
+    if (topsMove_) {
+        tree_.Notify([&](IRowObserver& o) { o.LayoutChanged(moves_); });
+    } else if (!orders_.empty()) {
+        tree_.Notify([](IRowObserver& o) { o.ChildrenReordered(); });
+    }
+    return true;
 }
 
 }  // namespace purgala

@@ -12,6 +12,7 @@
 // ends: appended rows as one insertion per parent, deleted rows (marked until then, and passed
 // over by every walk) as one removal per run of adjacent rows, changed boxes as one change.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,11 +30,9 @@ namespace purgala {
 // except that removed rows may already be gone from the walks.
 class IRowObserver {
 public:
-    // Where each row went when rows were sorted: the top-level rows in their old order, and for
-    // each parent whose children moved, the new position of each old one.
+    // Where the top-level rows were before they were sorted, in their old order.
     struct TMoves {
         std::vector<TTopRow*> oldTopOrder;
-        std::unordered_map<const TTopRow*, std::vector<std::uint32_t>> newChildPositions;
     };
 
     virtual ~IRowObserver() = default;
@@ -47,9 +46,19 @@ public:
     virtual void AboutToReset() = 0;
     virtual void Reset() = 0;
     virtual void LayoutAboutToChange() = 0;
+    // The children of `parent` are about to be put in `order` (see TResultTree::TOrder); until
+    // ChildrenReordered or LayoutChanged they are on their way and must not be read. Between
+    // LayoutAboutToChange (when top-level rows move too) and the change.
+    virtual void ChildrenAboutToMove(PVirtualNode parent,
+                                     const std::vector<std::uint64_t>& order) = 0;
     virtual void LayoutChanged(const TMoves& moves) = 0;
+    // Only children moved, each within its parent, and no top-level row: every row the view has
+    // laid out is still at a position that exists, with other data there.
+    virtual void ChildrenReordered() = 0;
     // Rows first..last of `parent` (nullptr: the top level) show other data or boxes.
     virtual void RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last) = 0;
+    // Any row may show other data or boxes: a million rows are not told of one by one.
+    virtual void AllRowsChanged() = 0;
     virtual void ExpandRow(PVirtualNode row, bool expanded) = 0;
     // The outermost bracket is about to tell what changed in it (`removes`: rows deleted in it
     // go now), and has told it.
@@ -129,22 +138,68 @@ public:
     // inside an open bracket included).
     TSiblingRows Siblings(PVirtualNode parent) const;
     PVirtualNode ChildAt(PVirtualNode parent, std::size_t position) const;
+    // An order of one set of siblings: entry i says, in its low 32 bits, the old position of
+    // the row that goes to position i. The high bits are the maker's to use (a sort's keys).
+    using TOrder = std::vector<std::uint64_t>;
+    struct TParentOrder {
+        PVirtualNode parent;  // nullptr: the top level
+        TOrder order;
+    };
     // Sorts the top-level rows and the children of each by `compare` (made for each set of
-    // siblings by `prepare`, see SortSiblings): rows that compare equal keep their order when
+    // siblings by `prepare`, see SortedOrder): rows that compare equal keep their order when
     // ascending and are reversed when descending.
     using TComparer = std::function<int(std::size_t, std::size_t)>;
     void Sort(const std::function<TComparer(const TSiblingRows&)>& prepare, bool ascending);
-    // The children of `parent` (nullptr: the top level) in the order `order` gives: row i
-    // becomes the row at old position order[i].
-    struct TParentOrder {
-        PVirtualNode parent;
-        std::vector<std::uint32_t> order;
+    // What makes, later and on any thread, the order of one set of siblings, from what was
+    // copied out of the rows now.
+    using TOrderMaker = std::function<TOrder()>;
+
+    // Puts rows in orders made elsewhere (a sort on another thread, say), with one
+    // notification, a slice at a time: a million rows take longer to move than a window may
+    // wait. An order whose size is not the parent's row count is passed over. Until Step says
+    // done, the children being moved must not be read, and the tree not changed.
+    class TReordering {
+    public:
+        TReordering(TResultTree& tree, std::vector<TParentOrder> orders);
+        ~TReordering();  // finishes what is left
+        TReordering(const TReordering&) = delete;
+        TReordering& operator=(const TReordering&) = delete;
+        bool Step(std::chrono::steady_clock::time_point deadline);
+
+    private:
+        TResultTree& tree_;
+        std::vector<TParentOrder> orders_;
+        bool topsMove_ = false;
+        IRowObserver::TMoves moves_;
+        std::size_t entry_ = 0;  // the order being applied
+        std::size_t start_ = 0;  // where its next cycle starts
+        std::size_t at_ = 0;     // within a cycle begun at start_, or start_
+        bool inCycle_ = false;
+        bool done_ = false;
     };
-    // Applies orders made elsewhere (a sort on another thread, say), with one notification. An
-    // order whose size is not the parent's row count is passed over.
     void Reorder(std::vector<TParentOrder> orders);
 
     // ---- for the observer: what it knows of, and where ----
+    // The model asks these for every cell it paints and every row it lays out: they stay
+    // inline and cheap. The top-level row the observer knows at `row`, and how many children of
+    // it, or of the top level (nullptr), it knows.
+    TTopRow* AnnouncedTop(std::size_t row) const {
+        if (compaction_.parent == &rootMarker_ && row >= compaction_.write) {
+            row += compaction_.read - compaction_.write;
+        }
+        return row < tops_.size() ? tops_[row].get() : nullptr;
+    }
+    std::size_t AnnouncedChildCount(const TTopRow* top) const {
+        return top != nullptr ? top->announced : topsAnnounced_;
+    }
+    // The position in `top`'s children of the child the observer knows at `row`.
+    std::size_t AnnouncedChildPosition(const TTopRow* top, std::size_t row) const {
+        if (compaction_.parent == top && row >= compaction_.write) {
+            row += compaction_.read - compaction_.write;
+        }
+        return row;
+    }
+
     // Whether DeleteNode marked the row (or its parent) inside the open bracket.
     bool IsMarkedDeleted(PVirtualNode node) const { return IsDeleted(node); }
     // The row's position once the rows marked deleted are gone.

@@ -103,28 +103,6 @@ public:
         }
     }
 
-    // Puts the elements in the order `order` gives: element i becomes the one at order[i]. In
-    // place, one cycle of the permutation after the other; `order` is used up.
-    void Permute(std::vector<std::uint32_t>& order) {
-        constexpr std::uint32_t kPlaced = 0x80000000u;
-        for (std::size_t start = 0; start < order.size(); ++start) {
-            if ((order[start] & kPlaced) != 0) {
-                continue;
-            }
-            T first = std::move((*this)[start]);
-            for (std::size_t i = start;;) {
-                const std::size_t from = order[i];
-                order[i] |= kPlaced;
-                if (from == start) {
-                    (*this)[i] = std::move(first);
-                    break;
-                }
-                (*this)[i] = std::move((*this)[from]);
-                i = from;
-            }
-        }
-    }
-
     // Heap bytes held, for measurements.
     std::size_t Capacity() const {
         return blocks_.empty() ? 0 : (blocks_.size() - 1) * BlockSize + lastCapacity_;

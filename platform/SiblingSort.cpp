@@ -16,10 +16,10 @@ public:
     SiblingSorter(const std::function<int(std::size_t, std::size_t)>& compare, bool ascending)
         : compare_(compare), ascending_(ascending) {}
 
-    std::vector<std::uint32_t> Sort(std::size_t count) {
-        std::vector<std::uint32_t> order(count);
+    std::vector<std::uint64_t> Sort(std::size_t count) {
+        std::vector<std::uint64_t> order(count);
         for (std::size_t i = 0; i < count; ++i) {
-            order[i] = static_cast<std::uint32_t>(i);
+            order[i] = i;
         }
         buffer_.resize((count + 1) / 2);
         SortRange(order, 0, count);
@@ -27,7 +27,7 @@ public:
     }
 
 private:
-    void SortRange(std::vector<std::uint32_t>& order, std::size_t lo, std::size_t hi) {
+    void SortRange(std::vector<std::uint64_t>& order, std::size_t lo, std::size_t hi) {
         if (hi - lo < 2) {
             return;
         }
@@ -55,12 +55,12 @@ private:
 
     const std::function<int(std::size_t, std::size_t)>& compare_;
     bool ascending_;
-    std::vector<std::uint32_t> buffer_;
+    std::vector<std::uint64_t> buffer_;
 };
 
 }  // namespace
 
-std::vector<std::uint32_t> SortedOrder(std::size_t count,
+std::vector<std::uint64_t> SortedOrder(std::size_t count,
                                        const std::function<int(std::size_t, std::size_t)>& compare,
                                        bool ascending) {
     return SiblingSorter(compare, ascending).Sort(count);

@@ -10,9 +10,10 @@
 namespace purgala {
 
 // The positions 0..count-1 in the order `compare` gives for them (negative: the first goes
-// first): position i of the result holds the position of the row that goes there. Rows that
-// compare equal keep their order when ascending and are reversed when descending.
-std::vector<std::uint32_t> SortedOrder(std::size_t count,
+// first): position i of the result holds the position of the row that goes there. A strict
+// answer puts the second row first when ascending, and any negative one when descending, so
+// rows that compare equal (0) keep their order either way.
+std::vector<std::uint64_t> SortedOrder(std::size_t count,
                                        const std::function<int(std::size_t, std::size_t)>& compare,
                                        bool ascending);
 

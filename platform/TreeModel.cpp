@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 #include "platform/Colors.h"
 #include "platform/Failures.h"
@@ -45,12 +46,26 @@ QVariant CellCheck(TCheckType type, TCheckState state, int column) {
 
 TVTModel::TVTModel(TVirtualStringTree& view, TResultTree& rows) : view_(view), rows_(rows) {}
 
+// A top-level row's index carries no pointer; a file row's carries its top-level row. A file
+// row has no rows below it.
 QModelIndex TVTModel::index(int row, int column, const QModelIndex& parent) const {
-    if (!hasIndex(row, column, parent)) {
+    if (row < 0 || column < 0 || column >= static_cast<int>(columns_.size()) ||
+        parent.column() > 0) {
         return {};
     }
-    const PVirtualNode parentNode = NodeAt(parent);
-    return createIndex(row, column, parentNode ? parentNode.top_ : nullptr);
+    if (!parent.isValid()) {
+        return static_cast<std::size_t>(row) < rows_.AnnouncedChildCount(nullptr)
+                   ? createIndex(row, column, nullptr)
+                   : QModelIndex();
+    }
+    if (parent.internalPointer() != nullptr || parent.model() != this) {
+        return {};
+    }
+    TTopRow* top = rows_.AnnouncedTop(static_cast<std::size_t>(parent.row()));
+    if (top == nullptr || static_cast<std::size_t>(row) >= rows_.AnnouncedChildCount(top)) {
+        return {};
+    }
+    return createIndex(row, column, top);
 }
 
 QModelIndex TVTModel::parent(const QModelIndex& child) const {
@@ -63,13 +78,18 @@ QModelIndex TVTModel::parent(const QModelIndex& child) const {
 }
 
 int TVTModel::rowCount(const QModelIndex& parent) const {
-    if (parent.column() > 0) {
+    if (!parent.isValid()) {
+        return static_cast<int>(rows_.AnnouncedChildCount(nullptr));
+    }
+    if (parent.column() > 0 || parent.internalPointer() != nullptr) {
         return 0;
     }
-    if (!parent.isValid()) {
-        return static_cast<int>(rows_.AnnouncedCount(nullptr));
-    }
-    return static_cast<int>(rows_.AnnouncedCount(NodeAt(parent)));
+    const TTopRow* top = rows_.AnnouncedTop(static_cast<std::size_t>(parent.row()));
+    return top != nullptr ? static_cast<int>(rows_.AnnouncedChildCount(top)) : 0;
+}
+
+bool TVTModel::hasChildren(const QModelIndex& parent) const {
+    return rowCount(parent) > 0;
 }
 
 int TVTModel::columnCount(const QModelIndex&) const {
@@ -80,11 +100,15 @@ PVirtualNode TVTModel::NodeAt(const QModelIndex& index) const {
     if (!index.isValid() || index.model() != this) {
         return nullptr;
     }
-    const PVirtualNode parent =
-        index.internalPointer() == nullptr
-            ? PVirtualNode()
-            : PVirtualNode(static_cast<TTopRow*>(index.internalPointer()), PVirtualNode::kNoChild);
-    return rows_.AnnouncedChild(parent, static_cast<std::size_t>(index.row()));
+    const auto row = static_cast<std::size_t>(index.row());
+    if (index.internalPointer() == nullptr) {
+        TTopRow* top = rows_.AnnouncedTop(row);
+        return top != nullptr ? PVirtualNode(top, PVirtualNode::kNoChild) : PVirtualNode();
+    }
+    auto* top = static_cast<TTopRow*>(index.internalPointer());
+    const std::size_t position = rows_.AnnouncedChildPosition(top, row);
+    return position < top->children.size() ? PVirtualNode(top, static_cast<std::uint32_t>(position))
+                                           : PVirtualNode();
 }
 
 QModelIndex TVTModel::IndexOf(PVirtualNode node, int column) const {
@@ -104,8 +128,16 @@ Qt::ItemFlags TVTModel::flags(const QModelIndex& index) const {
     if (!node) {
         return Qt::NoItemFlags;
     }
-    view_.EnsureInitialized(node);
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // A file row has no rows below it: the view, which asks this of every row it lays out,
+    // then looks no further.
+    if (!node.IsTopLevel()) {
+        f |= Qt::ItemNeverHasChildren;
+    }
+    if (view_.RowsMoving()) {
+        return f;
+    }
+    view_.EnsureInitialized(node);
     if (index.column() == 0 && rows_.CheckType(node) == TCheckType::CheckBox) {
         f |= Qt::ItemIsUserCheckable;
     }
@@ -121,7 +153,7 @@ Qt::ItemFlags TVTModel::flags(const QModelIndex& index) const {
 
 QVariant TVTModel::data(const QModelIndex& index, int role) const {
     const PVirtualNode node = NodeAt(index);
-    if (!node) {
+    if (!node || view_.RowsMoving()) {
         return {};
     }
     const int column = index.column();
@@ -223,32 +255,50 @@ void TVTModel::LayoutAboutToChange() {
 }
 
 void TVTModel::LayoutChanged(const IRowObserver::TMoves& moves) {
-    // The view's current row, selection and expanded rows follow their rows to where they went.
-    const QModelIndexList from = persistentIndexList();
-    QModelIndexList to;
-    to.reserve(from.size());
-    for (const QModelIndex& index : from) {
-        const auto row = static_cast<std::size_t>(index.row());
-        if (index.internalPointer() == nullptr) {
-            const TTopRow* top = row < moves.oldTopOrder.size() ? moves.oldTopOrder[row] : nullptr;
-            to.append(top != nullptr
-                          ? createIndex(static_cast<int>(top->index), index.column(), nullptr)
-                          : QModelIndex());
-            continue;
-        }
-        const auto* top = static_cast<const TTopRow*>(index.internalPointer());
-        const auto moved = moves.newChildPositions.find(top);
-        const int newRow = moved == moves.newChildPositions.end() || row >= moved->second.size()
-                               ? index.row()
-                               : static_cast<int>(moved->second[row]);
-        to.append(createIndex(newRow, index.column(), index.internalPointer()));
-    }
-    changePersistentIndexList(from, to);
+    FollowMoves(moves);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+void TVTModel::ChildrenAboutToMove(PVirtualNode parent, const std::vector<std::uint64_t>& order) {
+    // The few rows Qt keeps an eye on, found in one pass over the order.
+    std::unordered_map<std::uint32_t, std::vector<QModelIndex>> watched;
+    for (const QModelIndex& index : persistentIndexList()) {
+        if (index.internalPointer() == parent.top_) {
+            watched[static_cast<std::uint32_t>(index.row())].push_back(index);
+        }
+    }
+    for (std::size_t i = 0; i < order.size() && !watched.empty(); ++i) {
+        const auto found = watched.find(static_cast<std::uint32_t>(order[i]));
+        if (found == watched.end()) {
+            continue;
+        }
+        for (const QModelIndex& index : found->second) {
+            movedFrom_.append(index);
+            movedTo_.append(createIndex(static_cast<int>(i), index.column(), parent.top_));
+        }
+        watched.erase(found);
+    }
+}
+
+void TVTModel::FollowMoves(const IRowObserver::TMoves& moves) {
+    QModelIndexList from = std::exchange(movedFrom_, {});
+    QModelIndexList to = std::exchange(movedTo_, {});
+    for (const QModelIndex& index : persistentIndexList()) {
+        const auto row = static_cast<std::size_t>(index.row());
+        if (index.internalPointer() != nullptr || moves.oldTopOrder.empty()) {
+            continue;
+        }
+        const TTopRow* top = row < moves.oldTopOrder.size() ? moves.oldTopOrder[row] : nullptr;
+        from.append(index);
+        to.append(top != nullptr
+                      ? createIndex(static_cast<int>(top->index), index.column(), nullptr)
+                      : QModelIndex());
+    }
+    changePersistentIndexList(from, to);
+}
+
 void TVTModel::RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last) {
-    if (columns_.empty()) {
+    if (columns_.empty() || rowCount(ParentIndex(parent)) == 0) {
         return;
     }
     const QModelIndex parentIndex = ParentIndex(parent);

@@ -31,6 +31,7 @@ public:
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
     int rowCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -50,6 +51,11 @@ public:
     void LayoutAboutToChange();
     void LayoutChanged(const IRowObserver::TMoves& moves);
     void RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last);
+    void TopRowsChanged() { RowsChanged(nullptr, 0, rowCount() > 0 ? rowCount() - 1 : 0); }
+    // Notes where the view's current row, selection and the like among the children of
+    // `parent` go; FollowMoves takes them there, and the top-level ones to where `moves` says.
+    void ChildrenAboutToMove(PVirtualNode parent, const std::vector<std::uint64_t>& order);
+    void FollowMoves(const IRowObserver::TMoves& moves);
 
     // ---- columns ----
     std::vector<ColumnInfo>& Columns() { return columns_; }
@@ -66,6 +72,7 @@ private:
     TVirtualStringTree& view_;
     TResultTree& rows_;
     std::vector<ColumnInfo> columns_;
+    QModelIndexList movedFrom_, movedTo_;  // children's persistent indexes, between the calls
 };
 
 }  // namespace purgala

@@ -5,9 +5,11 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <algorithm>
+#include <future>
 
 #include "platform/Failures.h"
 #include "platform/GridDelegate.h"
+#include "platform/SiblingSort.h"
 #include "platform/TreeModel.h"
 
 namespace purgala {
@@ -121,10 +123,38 @@ void TVirtualStringTree::LayoutAboutToChange() {
 
 void TVirtualStringTree::LayoutChanged(const TMoves& moves) {
     model_->LayoutChanged(moves);
+    RowsInPlace();
 }
 
 void TVirtualStringTree::RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last) {
     model_->RowsChanged(parent, first, last);
+}
+
+void TVirtualStringTree::AllRowsChanged() {
+    // The view asks for what it paints: a repaint shows every change.
+    model_->TopRowsChanged();
+    viewport()->update();
+}
+
+void TVirtualStringTree::ChildrenAboutToMove(PVirtualNode parent,
+                                             const std::vector<std::uint64_t>& order) {
+    model_->ChildrenAboutToMove(parent, order);
+    // The rows on their way are not shown: the view paints again once they are in place.
+    if (!std::exchange(rowsMoving_, true)) {
+        viewport()->setUpdatesEnabled(false);
+    }
+}
+
+void TVirtualStringTree::ChildrenReordered() {
+    model_->FollowMoves({});
+    RowsInPlace();
+}
+
+void TVirtualStringTree::RowsInPlace() {
+    if (std::exchange(rowsMoving_, false)) {
+        viewport()->setUpdatesEnabled(true);
+    }
+    viewport()->update();
 }
 
 void TVirtualStringTree::ExpandRow(PVirtualNode row, bool expanded) {
@@ -163,21 +193,65 @@ void TVirtualStringTree::SetFocusedNode(PVirtualNode node) {
 }
 
 void TVirtualStringTree::SortTree(int column, TSortDirection direction) {
-    rows_.Sort(
-        [this, column](const TSiblingRows& siblings) -> TResultTree::TComparer {
-            if (OnPrepareSort) {
-                return OnPrepareSort(*this, siblings, column);
+    const bool ascending = direction == TSortDirection::Ascending;
+    if (!OnPrepareSort) {
+        rows_.Sort(
+            [this, column](const TSiblingRows& siblings) -> TResultTree::TComparer {
+                if (!OnCompareNodes) {
+                    return {};
+                }
+                return [this, siblings, column](std::size_t a, std::size_t b) {
+                    int result = 0;
+                    OnCompareNodes(*this, siblings[a], siblings[b], column, result);
+                    return result;
+                };
+            },
+            ascending);
+        return;
+    }
+    // What the order needs is copied out of the rows here; the order is made aside, and the
+    // rows are put in it here, a slice at a time.
+    struct TJob {
+        PVirtualNode parent;
+        TResultTree::TOrderMaker makeOrder;
+    };
+    std::vector<TJob> jobs;
+    const auto add = [&](PVirtualNode parent) {
+        const TSiblingRows siblings = rows_.Siblings(parent);
+        if (siblings.size() > 1) {
+            if (TResultTree::TOrderMaker maker = OnPrepareSort(*this, siblings, column)) {
+                jobs.push_back({parent, std::move(maker)});
             }
-            if (!OnCompareNodes) {
-                return {};
+        }
+    };
+    add(nullptr);
+    for (PVirtualNode top = rows_.GetFirstChild(nullptr); top; top = rows_.GetNextSibling(top)) {
+        add(top);
+    }
+    const auto run =
+        [this](const std::function<bool(std::chrono::steady_clock::time_point)>& slice) {
+            if (RunLong) {
+                RunLong(slice);
+            } else {
+                while (!slice(std::chrono::steady_clock::time_point::max())) {
+                }
             }
-            return [this, siblings, column](std::size_t a, std::size_t b) {
-                int result = 0;
-                OnCompareNodes(*this, siblings[a], siblings[b], column, result);
-                return result;
-            };
-        },
-        direction == TSortDirection::Ascending);
+        };
+    std::future<std::vector<TResultTree::TParentOrder>> aside =
+        std::async(std::launch::async, [jobs = std::move(jobs)]() mutable {
+            std::vector<TResultTree::TParentOrder> orders;
+            for (TJob& job : jobs) {
+                orders.push_back({job.parent, std::exchange(job.makeOrder, {})()});
+            }
+            return orders;
+        });
+    run([&aside](std::chrono::steady_clock::time_point deadline) {
+        return aside.wait_until(deadline) == std::future_status::ready;
+    });
+    TResultTree::TReordering reordering(rows_, aside.get());
+    run([&reordering](std::chrono::steady_clock::time_point deadline) {
+        return reordering.Step(deadline);
+    });
 }
 
 QModelIndex TVirtualStringTree::IndexOf(PVirtualNode node, int column) const {

@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QTreeView>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,8 @@ public:
 
     TResultTree& Rows() { return rows_; }
     const TResultTree& Rows() const { return rows_; }
+    // Rows are being put in a new order, a slice at a time: none may be read meanwhile.
+    bool RowsMoving() const { return rowsMoving_; }
 
     // ---- events, connected by the tree's owner ----
     std::function<void(TVirtualStringTree& sender, PVirtualNode node, int column, TVSTTextType type,
@@ -49,12 +52,18 @@ public:
     std::function<void(TVirtualStringTree& sender, PVirtualNode node1, PVirtualNode node2,
                        int column, int& result)>
         OnCompareNodes;
-    // Optional and faster: prepares one set of siblings for sorting (for example by converting
-    // each row's text once) and returns a comparison of positions in `siblings` that gives
-    // exactly what OnCompareNodes gives for the same two rows.
-    std::function<std::function<int(std::size_t, std::size_t)>(
-        TVirtualStringTree& sender, const TSiblingRows& siblings, int column)>
+    // Optional and faster: copies what sorting one set of siblings needs out of the rows (for
+    // example each row's time) and returns what makes, from that copy alone, the order of
+    // `siblings` that OnCompareNodes would give. The maker may run on another thread.
+    std::function<TResultTree::TOrderMaker(TVirtualStringTree& sender, const TSiblingRows& siblings,
+                                           int column)>
         OnPrepareSort;
+    // Optional: runs `slice` until it says it is done, the window's events handled between
+    // slices (see TLongWork); the rows must not change meanwhile. A sort prepared by
+    // OnPrepareSort is ordered on another thread and its rows moved in slices so, and the
+    // window stays alive however many rows it orders. Without it, all runs at once.
+    std::function<void(const std::function<bool(std::chrono::steady_clock::time_point)>& slice)>
+        RunLong;
     std::function<void(TVirtualStringTree& sender, int column, Qt::MouseButton button)>
         OnHeaderClick;
     std::function<void(TVirtualStringTree& sender, int column, Qt::MouseButton button)>
@@ -153,6 +162,10 @@ private:
     void LayoutAboutToChange() override;
     void LayoutChanged(const TMoves& moves) override;
     void RowsChanged(PVirtualNode parent, std::size_t first, std::size_t last) override;
+    void AllRowsChanged() override;
+    void ChildrenAboutToMove(PVirtualNode parent, const std::vector<std::uint64_t>& order) override;
+    void ChildrenReordered() override;
+    void RowsInPlace();
     void ExpandRow(PVirtualNode row, bool expanded) override;
     void UpdateFlushing(bool removes) override;
     void UpdateFlushed() override;
@@ -168,6 +181,7 @@ private:
         std::size_t livePosition = 0;
     } topBeforeFlush_;
     bool inHeaderSync_ = false;
+    bool rowsMoving_ = false;  // a reordering moves rows: they are neither shown nor read
 };
 
 // Holds the tree's display updates for a scope; the last one to end refreshes it once.

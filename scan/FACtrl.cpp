@@ -254,10 +254,10 @@ void TFACtrl::TreeCompareNodes(TVirtualStringTree& sender, PVirtualNode node1, P
                          sender.Header().SortDirection() == TSortDirection::Ascending);
 }
 
-std::function<int(std::size_t, std::size_t)> TFACtrl::PrepareSort(TVirtualStringTree& sender,
-                                                                  const TSiblingRows& rows) {
-    return SiblingComparer(sender.Rows(), rows, SortKind,
-                           sender.Header().SortDirection() == TSortDirection::Ascending);
+TResultTree::TOrderMaker TFACtrl::PrepareSort(TVirtualStringTree& sender,
+                                              const TSiblingRows& rows) {
+    return SiblingOrder(sender.Rows(), rows, SortKind,
+                        sender.Header().SortDirection() == TSortDirection::Ascending);
 }
 
 // ---- icons ------------------------------------------------------------------------------------

@@ -61,8 +61,7 @@ private:
     // The field kind of a grid column, read from the document at each request.
     static TFieldKind ColumnKind(int column);
     // TreeCompareNodes over one set of siblings, with each row's text converted once.
-    std::function<int(std::size_t, std::size_t)> PrepareSort(TVirtualStringTree& sender,
-                                                             const TSiblingRows& rows);
+    TResultTree::TOrderMaker PrepareSort(TVirtualStringTree& sender, const TSiblingRows& rows);
 
     QWidget& owner_;
     TVirtualStringTree& tree_;

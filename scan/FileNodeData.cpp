@@ -40,6 +40,15 @@ TScanFolderRef& TScanFolderRef::operator=(const TScanFolderRef& other) {
     return *this;
 }
 
+TScanFolderRef TScanFolderRef::Of(TScanFolder* folder) {
+    TScanFolderRef ref;
+    ref.folder_ = folder;
+    if (folder != nullptr) {
+        ++folder->refs_;
+    }
+    return ref;
+}
+
 TScanFolderRef& TScanFolderRef::operator=(TScanFolderRef&& other) noexcept {
     if (this != &other) {
         Release();
@@ -74,25 +83,32 @@ TScanFolderRef TScanFolder::Sub(const TScanFolderRef& parent, std::string_view n
     return TScanFolderRef(std::move(folder));
 }
 
-const TScanFolderRef& TScanFolder::Continued() {
-    if (!next_) {
-        Seal();
-        auto next = std::make_unique<TScanFolder>(part_);
-        next->parent_ = parent_;
-        next->rootIdentity_ = rootIdentity_;
-        next->root_ = parent_ ? root_ : next.get();
-        next_ = TScanFolderRef(std::move(next));
+TScanFolder& TScanFolder::ForNames() {
+    TScanFolder* record = forNames_;
+    while (record->next_) {
+        record = record->next_.get();
     }
-    return next_;
+    forNames_ = record;
+    return *record;
 }
 
 std::optional<std::uint32_t> TScanFolder::AddName(std::string_view name) {
-    if (names_.size() + name.size() > std::numeric_limits<std::uint32_t>::max()) {
+    if (names_.size() > kMaxNameOffset) {
         return std::nullopt;
     }
     const auto offset = static_cast<std::uint32_t>(names_.size());
     names_.append(name);
     return offset;
+}
+
+TScanFolder& TScanFolder::Continue() {
+    Seal();
+    auto next = std::make_unique<TScanFolder>(part_);
+    next->parent_ = parent_;
+    next->rootIdentity_ = rootIdentity_;
+    next->root_ = parent_ ? root_ : next.get();
+    next_ = TScanFolderRef(std::move(next));
+    return *next_.get();
 }
 
 std::string TScanFolder::PathWith(std::string_view name) const {
@@ -113,19 +129,24 @@ std::string TScanFolder::PathWith(std::string_view name) const {
 
 // ---- rows ---------------------------------------------------------------------------------------
 
-static_assert(sizeof(TFileNodeData) == 56, "a million rows are budgeted at this size");
+static_assert(sizeof(TFileNodeData) == 48, "a million rows are budgeted at this size");
+
+namespace {
+
+// Whole seconds that fit the row's access time; the unknown time has the lowest.
+constexpr std::int64_t kAccessLimit = (std::int64_t{1} << 36) - 1;
+constexpr std::int64_t kUnknownAccess = -kAccessLimit - 1;
+
+}  // namespace
 
 TFileNodeData::TFileNodeData(const TFileNodeData& other)
-    : birthKnown_(other.birthKnown_),
-      nameLength_(other.nameLength_),
-      keptBy_(other.keptBy_),
-      nameOffset_(other.nameOffset_),
-      size_(other.size_),
-      times_{other.times_[0], other.times_[1], other.times_[2]},
-      inode_(other.inode_) {
-    Reset(other.kind_);
-    if (kind_ == RowKind::ScannedFile) {
-        storage_.folder = other.storage_.folder;
+    : size_(other.size_),
+      writeNanos_(other.writeNanos_),
+      bornOrChanged_(other.bornOrChanged_),
+      inode_(other.inode_),
+      packed_(other.packed_) {
+    if (IsScannedFile()) {
+        new (&storage_.folder) TScanFolderRef(other.storage_.folder);
     } else if (other.PlainTexts()) {
         storage_.texts = std::make_unique<std::string[]>(kFieldKindCount);
         for (std::size_t i = 0; i < kFieldKindCount; ++i) {
@@ -147,19 +168,18 @@ TFileNodeData::TFileNodeData(TFileNodeData&& other) noexcept {
 
 TFileNodeData& TFileNodeData::operator=(TFileNodeData&& other) noexcept {
     if (this != &other) {
-        Reset(other.kind_);
-        if (kind_ == RowKind::ScannedFile) {
+        if (other.IsScannedFile()) {
+            MakeScanned();
             storage_.folder = std::move(other.storage_.folder);
         } else {
+            MakePlain();
             storage_.texts = std::move(other.storage_.texts);
         }
-        birthKnown_ = other.birthKnown_;
-        nameLength_ = other.nameLength_;
-        keptBy_ = other.keptBy_;
-        nameOffset_ = other.nameOffset_;
         size_ = other.size_;
-        std::copy(std::begin(other.times_), std::end(other.times_), std::begin(times_));
+        writeNanos_ = other.writeNanos_;
+        bornOrChanged_ = other.bornOrChanged_;
         inode_ = other.inode_;
+        packed_ = other.packed_;
     }
     return *this;
 }
@@ -169,32 +189,34 @@ TFileNodeData::~TFileNodeData() {
 }
 
 void TFileNodeData::DestroyStorage() {
-    if (kind_ == RowKind::ScannedFile) {
+    if (IsScannedFile()) {
         storage_.folder.~TScanFolderRef();
     } else {
         storage_.texts.~Texts();
     }
 }
 
-void TFileNodeData::Reset(RowKind kind) {
+void TFileNodeData::MakeScanned() {
     DestroyStorage();
-    kind_ = kind;
-    if (kind == RowKind::ScannedFile) {
-        new (&storage_.folder) TScanFolderRef();
-    } else {
-        new (&storage_.texts) Texts();
-    }
+    size_ = 0;
+    new (&storage_.folder) TScanFolderRef();
+}
+
+void TFileNodeData::MakePlain() {
+    DestroyStorage();
+    size_ = kPlain;
+    new (&storage_.texts) Texts();
 }
 
 std::string TFileNodeData::FullPath() const {
-    if (kind_ == RowKind::ScannedFile) {
+    if (IsScannedFile()) {
         return storage_.folder->PathWith(Name());
     }
     return PlainTexts() ? PlainTexts()[Ord(TFieldKind::FullPath)] : std::string();
 }
 
 std::string TFileNodeData::Text(TFieldKind kind) const {
-    if (kind_ == RowKind::ScannedFile) {
+    if (IsScannedFile()) {
         switch (kind) {
             case TFieldKind::FullPath:
                 return FullPath();
@@ -219,13 +241,13 @@ std::string TFileNodeData::Text(TFieldKind kind) const {
 }
 
 void TFileNodeData::SetText(TFieldKind kind, std::string_view text) {
-    if (kind_ == RowKind::ScannedFile) {
+    if (IsScannedFile()) {
         // From now on this row's texts stand on their own.
         auto texts = std::make_unique<std::string[]>(kFieldKindCount);
         for (std::size_t i = 0; i < kFieldKindCount; ++i) {
             texts[i] = Text(static_cast<TFieldKind>(i));
         }
-        Reset(RowKind::Plain);
+        MakePlain();
         storage_.texts = std::move(texts);
     }
     if (!storage_.texts) {
@@ -243,22 +265,28 @@ bool TFileNodeData::AssignFile(const TScanFolderRef& folder, std::string_view na
         return false;
     }
     // A folder whose names fill one record goes on in another: no row without its identity.
-    const TScanFolderRef* record = &folder;
-    std::optional<std::uint32_t> offset;
-    while (!(offset = (*record)->AddName(name))) {
-        record = &(*record)->Continued();
+    TScanFolder* record = &folder->ForNames();
+    std::optional<std::uint32_t> offset = record->AddName(name);
+    if (!offset) {
+        record = &record->Continue();
+        offset = record->AddName(name);
     }
-    Reset(RowKind::ScannedFile);
-    storage_.folder = *record;
-    nameOffset_ = *offset;
-    nameLength_ = static_cast<std::uint8_t>(name.size());
+    MakeScanned();
+    storage_.folder = TScanFolderRef::Of(record);
     const TFileStamp stamp = StampOf(info);
-    birthKnown_ = stamp.birthKnown;
-    size_ = info.size;
-    times_[0] = stamp.bornOrChanged;
-    times_[1] = NanosOf(info.accessTime);
-    times_[2] = stamp.writeTime;
+    size_ = std::max<std::int64_t>(info.size, 0);
+    writeNanos_ = stamp.writeTime;
+    bornOrChanged_ = stamp.bornOrChanged;
     inode_ = info.inode;
+    const TKeepReason kept = KeptBy();
+    packed_ = {};
+    packed_.accessSeconds = info.accessTime.Known()
+                                ? std::clamp(info.accessTime.seconds, -kAccessLimit, kAccessLimit)
+                                : kUnknownAccess;
+    packed_.birthKnown = stamp.birthKnown ? 1 : 0;
+    packed_.nameLength = static_cast<std::uint8_t>(name.size());
+    packed_.nameOffset = *offset;
+    SetKeptBy(kept);
     return true;
 }
 
@@ -274,7 +302,7 @@ void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset
         last = TScanFolder::Root(dir, {info.device, 0});
         if (!AssignFile(last, name, info)) {
             // A name longer than any file system gives: its texts are kept as texts.
-            Reset(RowKind::Plain);
+            MakePlain();
             SetText(TFieldKind::FullPath, fullPath);
             SetText(TFieldKind::FileName, name);
             SetText(TFieldKind::FileSize, std::to_string(info.size));
@@ -288,25 +316,33 @@ void TFileNodeData::AssignFile(std::string_view fullPath, std::size_t nameOffset
 }
 
 TFileTime TFileNodeData::Time(TFieldKind kind) const {
-    if (kind_ != RowKind::ScannedFile || !IsTimeKind(kind)) {
+    if (!IsScannedFile() || !IsTimeKind(kind)) {
         return {};
     }
-    if (kind == TFieldKind::CreateTime) {
-        return birthKnown_ ? TimeOfNanos(times_[0]) : TFileTime{};
+    switch (kind) {
+        case TFieldKind::CreateTime:
+            return packed_.birthKnown != 0 ? TimeOfNanos(bornOrChanged_) : TFileTime{};
+        case TFieldKind::AccessTime:
+            return packed_.accessSeconds == kUnknownAccess ? TFileTime{}
+                                                           : TFileTime{packed_.accessSeconds, 0};
+        default:
+            return TimeOfNanos(writeNanos_);
     }
-    return TimeOfNanos(times_[kind == TFieldKind::AccessTime ? 1 : 2]);
 }
 
 TFileStamp TFileNodeData::Stamp() const {
-    if (kind_ != RowKind::ScannedFile) {
+    if (!IsScannedFile()) {
         return {};
     }
-    return {
-        {storage_.folder->RootIdentity().device, inode_}, size_, times_[2], times_[0], birthKnown_};
+    return {{storage_.folder->RootIdentity().device, inode_},
+            size_,
+            writeNanos_,
+            bornOrChanged_,
+            packed_.birthKnown != 0};
 }
 
 TFileIdentity TFileNodeData::FolderIdentity() const {
-    return kind_ == RowKind::ScannedFile ? storage_.folder->RootIdentity() : TFileIdentity{};
+    return IsScannedFile() ? storage_.folder->RootIdentity() : TFileIdentity{};
 }
 
 }  // namespace purgala

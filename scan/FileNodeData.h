@@ -36,6 +36,9 @@ public:
     TScanFolderRef& operator=(TScanFolderRef&& other) noexcept;
     ~TScanFolderRef() { Release(); }
 
+    // Another reference to a folder some reference keeps already.
+    static TScanFolderRef Of(TScanFolder* folder);
+
     TScanFolder* get() const { return folder_; }
     TScanFolder* operator->() const { return folder_; }
     explicit operator bool() const { return folder_ != nullptr; }
@@ -55,13 +58,20 @@ public:
     static TScanFolderRef Root(std::string_view dir, TFileIdentity identity);
     // The sub-folder `name` of `parent`.
     static TScanFolderRef Sub(const TScanFolderRef& parent, std::string_view name);
-    // The record that takes this folder's names once this one holds no more: a second record of
-    // the same folder, made when first asked for.
-    const TScanFolderRef& Continued();
+    // The record that takes this folder's names now: this one, or, once it holds no more, the
+    // last of the records of the same folder made after it.
+    TScanFolder& ForNames();
+    // Makes the next record of the same folder, for names beyond this one's room (this must be
+    // the last, see ForNames), and gives back this one's spare room.
+    TScanFolder& Continue();
 
     explicit TScanFolder(std::string_view part) : part_(part) {}
 
-    // Stores a file's name; its offset for Name. Empty when this folder holds no more room.
+    // The last offset a name may start at: a row keeps it in 15 bits, and a folder with more
+    // names goes on in another record (Continued).
+    static constexpr std::uint32_t kMaxNameOffset = (1u << 15) - 1;
+
+    // Stores a file's name; its offset for Name. Empty when this record holds no more room.
     std::optional<std::uint32_t> AddName(std::string_view name);
     std::string_view Name(std::uint32_t offset, std::uint8_t length) const {
         return std::string_view(names_).substr(offset, length);
@@ -83,7 +93,8 @@ private:
     TFileIdentity rootIdentity_;      // set on the configured folder only
     std::string part_;                // "name/", or the configured folder's path with its "/"
     std::string names_;
-    TScanFolderRef next_;  // see Continued
+    TScanFolderRef next_;           // the record made when this one was full
+    TScanFolder* forNames_ = this;  // the last of the chain, as far as this record knows
 };
 
 // One text per field kind, as the rest of the program sees it. A million rows must fit in
@@ -119,9 +130,11 @@ public:
     void AssignFile(std::string_view fullPath, std::size_t nameOffset, const TFileEntryInfo& info);
 
     // The raw values behind a scanned file's texts (zero or unknown for any other row).
-    bool IsScannedFile() const { return kind_ == RowKind::ScannedFile; }
+    bool IsScannedFile() const { return size_ >= 0; }
     std::int64_t Size() const { return IsScannedFile() ? size_ : 0; }
-    TFileTime Time(TFieldKind kind) const;  // CreateTime, AccessTime or WriteTime
+    // CreateTime, AccessTime or WriteTime. The access time is kept in whole seconds: the texts
+    // show no fraction of a second, and telling files apart needs none.
+    TFileTime Time(TFieldKind kind) const;
     std::uint64_t Device() const { return Stamp().identity.device; }
     std::uint64_t Inode() const { return Stamp().identity.inode; }
     TFileStamp Stamp() const;
@@ -129,26 +142,23 @@ public:
     TFileIdentity FolderIdentity() const;
 
     // The rule that left the row unchecked; None once the user set its box.
-    TKeepReason KeptBy() const { return keptBy_; }
-    void SetKeptBy(TKeepReason reason) { keptBy_ = reason; }
+    TKeepReason KeptBy() const { return static_cast<TKeepReason>(packed_.keptBy); }
+    void SetKeptBy(TKeepReason reason) { packed_.keptBy = static_cast<std::uint8_t>(reason); }
 
 private:
-    enum class RowKind : std::uint8_t { Plain, ScannedFile };
-
     using Texts = std::unique_ptr<std::string[]>;
-    // Ends the storage of the current kind and starts an empty one of `kind`.
-    void Reset(RowKind kind);
+    static constexpr std::int64_t kPlain = -1;  // the size of a row that is no scanned file
+
+    void MakeScanned();
+    void MakePlain();
     void DestroyStorage();
     const Texts& PlainTexts() const { return storage_.texts; }
-    std::string_view Name() const { return storage_.folder->Name(nameOffset_, nameLength_); }
+    std::string_view Name() const {
+        return storage_.folder->Name(packed_.nameOffset, packed_.nameLength);
+    }
 
-    // A million rows must fit: the fields below keep the record at 56 bytes. A row's icon is
-    // worked out for each cell painted and handed straight to the view, not kept here.
-    RowKind kind_ = RowKind::Plain;
-    bool birthKnown_ = false;  // times_[0] is the birth time, else the status-change time
-    std::uint8_t nameLength_ = 0;
-    TKeepReason keptBy_ = TKeepReason::None;  // in what was padding
-    std::uint32_t nameOffset_ = 0;
+    // A million rows must fit: these fields keep the record at 48 bytes. A row's icon is worked
+    // out for each cell painted and handed straight to the view, not kept here.
     // A scanned file keeps its folder; any other row one text per kind, absent until a text is
     // set.
     union Storage {
@@ -157,10 +167,21 @@ private:
         TScanFolderRef folder;
         Texts texts;
     } storage_;
-    std::int64_t size_ = 0;
-    // Nanoseconds since the epoch: birth or status change, access, write.
-    std::int64_t times_[3] = {};
+    std::int64_t size_ = kPlain;
+    // Nanoseconds since the epoch: the last write, and the birth (or, where the file system
+    // records none, the status change mixed with the handle's digest; see TFileStamp).
+    std::int64_t writeNanos_ = 0;
+    std::int64_t bornOrChanged_ = 0;
     std::uint64_t inode_ = 0;
+    // The rest in one word: the access time, the rule, and where the name lies in its folder's
+    // record (see TScanFolder::kMaxNameOffset).
+    struct Packed {
+        std::int64_t accessSeconds : 37;  // some 2,000 years either side of 1970
+        std::uint64_t keptBy : 3;
+        std::uint64_t birthKnown : 1;  // bornOrChanged_ is the birth time
+        std::uint64_t nameLength : 8;
+        std::uint64_t nameOffset : 15;
+    } packed_{};
 };
 
 }  // namespace purgala

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/SiblingSort.h"
 #include "util/FileTime.h"
 
 namespace purgala {
@@ -200,44 +201,59 @@ private:
     int centuryStart_;
 };
 
-// The key of a scanned file's time text without making and reading a text per row: each local
+// The keys of scanned files' time texts without making and reading a text per row: each local
 // day is read once, and the time of day is added. The texts are still made and read where the
 // shortcut must prove itself: for the first row of every day and for a spread of times of day.
-// Should any of them disagree, every row goes the long way.
+// Should any of them disagree, every row goes the long way. The times are converted in place: a
+// million of them take their own eight bytes each, and no more.
 class TFileTimeKeys {
 public:
     explicit TFileTimeKeys(const TTimeReader& reader) : reader_(reader) {}
 
-    bool Failed() const { return failed_; }
-
-    TTimeKey KeyOf(TFileTime t) {
-        if (failed_) {
-            return reader_.KeyOf(FileTimeToText(t));
+    // Turns each count of nanoseconds into a packed key (see TSiblingKeys::Packed); `texts`,
+    // where not empty, hold the time texts of the rows that are no scanned file.
+    // `times` holds the bits of signed counts, in and out.
+    template <typename Pack>
+    void Convert(std::vector<std::uint64_t>& times, const std::vector<std::string>& texts,
+                 Pack&& pack) {
+        const auto get = [&](std::size_t i) { return static_cast<std::int64_t>(times[i]); };
+        const auto set = [&](std::size_t i, std::int64_t t) {
+            times[i] = static_cast<std::uint64_t>(t);
+        };
+        // First the local date and time of each, as one number: the costly part, done once.
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            if (get(i) == kUnknownNanos) {
+                continue;
+            }
+            const std::optional<TLocalFileTime> local = FileTimeToLocal(TimeOfNanos(get(i)));
+            set(i, local ? local->date.toJulianDay() * kSecondsPerDay +
+                               local->time.msecsSinceStartOfDay() / 1000
+                         : kUnknownNanos);
         }
-        const std::optional<TLocalFileTime> local = FileTimeToLocal(t);
-        if (!local) {
-            return {};  // the text is empty
+        const bool shortcut = TimesOfDayReadBack() && DaysReadBack(times);
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            const std::int64_t t = get(i);
+            if (t == kUnknownNanos) {
+                set(i,
+                    pack(texts.empty() || texts[i].empty() ? TTimeKey{} : reader_.KeyOf(texts[i])));
+            } else if (shortcut) {
+                const std::optional<std::int64_t>& day = days_[t / kSecondsPerDay];
+                set(i, pack(day ? TTimeKey::Valid(*day + (t % kSecondsPerDay) * 1000)
+                                : TTimeKey::Invalid()));
+            } else {
+                set(i, pack(reader_.KeyOf(LocalFileTimeToText(LocalOf(t)))));
+            }
         }
-        if (!timesChecked_) {
-            timesChecked_ = true;
-            failed_ = !TimesOfDayReadBack();
-        }
-        const auto [day, fresh] = days_.try_emplace(local->date.toJulianDay());
-        if (fresh) {
-            day->second =
-                reader_.Read(reader_.Locale().toString(local->date, reader_.Formats().date));
-        }
-        TTimeKey key = TTimeKey::Invalid();
-        if (day->second) {
-            key = TTimeKey::Valid(*day->second + local->time.msecsSinceStartOfDay());
-        }
-        if (fresh && !failed_ && reader_.KeyOf(FileTimeToText(t)) != key) {
-            failed_ = true;
-        }
-        return failed_ ? reader_.KeyOf(FileTimeToText(t)) : key;
     }
 
 private:
+    static constexpr std::int64_t kSecondsPerDay = 86400;
+
+    static TLocalFileTime LocalOf(std::int64_t packed) {
+        return {QDate::fromJulianDay(packed / kSecondsPerDay),
+                QTime::fromMSecsSinceStartOfDay(static_cast<int>(packed % kSecondsPerDay) * 1000)};
+    }
+
     bool TimesOfDayReadBack() const {
         const QLocale& locale = reader_.Locale();
         const QString& format = reader_.Formats().time;
@@ -252,10 +268,32 @@ private:
         return true;
     }
 
+    // Reads each day once, and checks the shortcut against the long way on its first row.
+    bool DaysReadBack(const std::vector<std::uint64_t>& times) {
+        for (const std::uint64_t bits : times) {
+            const auto t = static_cast<std::int64_t>(bits);
+            if (t == kUnknownNanos) {
+                continue;
+            }
+            const auto [day, fresh] = days_.try_emplace(t / kSecondsPerDay);
+            if (!fresh) {
+                continue;
+            }
+            const TLocalFileTime local = LocalOf(t);
+            day->second =
+                reader_.Read(reader_.Locale().toString(local.date, reader_.Formats().date));
+            const TTimeKey shortcut =
+                day->second ? TTimeKey::Valid(*day->second + local.time.msecsSinceStartOfDay())
+                            : TTimeKey::Invalid();
+            if (reader_.KeyOf(LocalFileTimeToText(local)) != shortcut) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     const TTimeReader& reader_;
     std::unordered_map<qint64, std::optional<std::int64_t>> days_;
-    bool timesChecked_ = false;
-    bool failed_ = false;
 };
 
 // ---- texts ------------------------------------------------------------------------------------
@@ -313,25 +351,10 @@ int CompareTypes(bool firstIsFolder, bool ascending) {
 // them.
 class TSiblingKeys {
 public:
-    TSiblingKeys(TSortRule rule, bool ascending, std::size_t count, bool allScannedFiles)
-        : rule_(rule), ascending_(ascending) {
-        if (!allScannedFiles) {
-            types_.resize(count);
-        }
-        switch (rule) {
-            case TSortRule::Number:
-                numbers_.resize(count);
-                break;
-            case TSortRule::Time:
-                times_.resize(count);
-                break;
-            case TSortRule::Text:
-                texts_.resize(count);
-                break;
-            case TSortRule::AlwaysGreater:
-                break;
-        }
-    }
+    // `typedRows`: how many rows have a type of their own to compare first, 0 where all are
+    // scanned files.
+    TSiblingKeys(TSortRule rule, bool ascending, std::size_t typedRows)
+        : rule_(rule), ascending_(ascending), types_(typedRows) {}
 
     // The rows' types, trimmed, as small numbers: equal numbers for equal texts.
     void SetType(std::size_t row, std::string_view type) {
@@ -348,9 +371,11 @@ public:
             }
         }
     }
-    void SetNumber(std::size_t row, double value) { numbers_[row] = value; }
-    void SetTime(std::size_t row, TTimeKey key) { times_[row] = Packed(key); }
-    void SetText(std::size_t row, std::string text) { texts_[row] = std::move(text); }
+    // The keys themselves, made elsewhere: a million of them are taken over, not copied.
+    void AdoptNumbers(std::vector<double> numbers) { numbers_ = std::move(numbers); }
+    // Packed time keys (see Packed), as the bits of the signed values.
+    void AdoptTimes(std::vector<std::uint64_t> packed) { times_ = std::move(packed); }
+    void AdoptTexts(std::vector<std::string> texts) { texts_ = std::move(texts); }
 
     int operator()(std::size_t a, std::size_t b) const {
         if (!types_.empty() && types_[a] != types_[b]) {
@@ -360,7 +385,8 @@ public:
             case TSortRule::Number:
                 return CompareNumbers(numbers_[a], numbers_[b]);
             case TSortRule::Time:
-                return CompareTimeKeys(Unpacked(times_[a]), Unpacked(times_[b]));
+                return CompareTimeKeys(Unpacked(static_cast<std::int64_t>(times_[a])),
+                                       Unpacked(static_cast<std::int64_t>(times_[b])));
             case TSortRule::AlwaysGreater:
                 return 1;
             case TSortRule::Text:
@@ -369,8 +395,6 @@ public:
         return 0;
     }
 
-private:
-    static constexpr std::uint32_t kNoType = ~std::uint32_t{0};
     // Valid keys are milliseconds from the start of the Julian calendar, far from these two.
     static constexpr std::int64_t kEmpty = std::numeric_limits<std::int64_t>::min();
     static constexpr std::int64_t kInvalid = kEmpty + 1;
@@ -386,6 +410,10 @@ private:
         }
         return std::max(key.ms, kInvalid + 1);
     }
+
+private:
+    static constexpr std::uint32_t kNoType = ~std::uint32_t{0};
+
     static TTimeKey Unpacked(std::int64_t packed) {
         if (packed == kEmpty) {
             return {};
@@ -399,7 +427,7 @@ private:
     std::vector<std::string> typeNames_;
     std::uint32_t folderType_ = kNoType;
     std::vector<double> numbers_;
-    std::vector<std::int64_t> times_;
+    std::vector<std::uint64_t> times_;
     std::vector<std::string> texts_;
 };
 
@@ -440,54 +468,189 @@ int CompareRows(const TFileNodeData& row1, const TFileNodeData& row2, TFieldKind
     return 0;
 }
 
-std::function<int(std::size_t, std::size_t)> SiblingComparer(const TResultTree& tree,
-                                                             const TSiblingRows& rows,
-                                                             TFieldKind kind, bool ascending) {
-    const TSortRule rule = SortRuleOf(kind);
-    bool allScannedFiles = true;
-    for (std::size_t i = 0; i < rows.size() && allScannedFiles; ++i) {
-        allScannedFiles = tree.GetNodeData(rows[i]).IsScannedFile();
-    }
-    TSiblingKeys keys(rule, ascending, rows.size(), allScannedFiles);
-    const TNumberReader numbers;
-    const TTimeReader timeReader;
-    TFileTimeKeys fileTimes(timeReader);
+namespace {
 
-    const auto fill = [&] {
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const TFileNodeData& data = tree.GetNodeData(rows[i]);
-            const bool scanned = data.IsScannedFile();
-            if (scanned) {
-                keys.SetType(i, kFileType);
-            } else {
-                keys.SetType(i, data.FileType());
+// What the order of one set of siblings is made of, copied out of the rows: a scanned file's
+// size or time as its number (a time as its count of nanoseconds), every other value as its
+// text. Where every row is a scanned file and every key fits 32 bits, the keys and the
+// positions go into one 64-bit number each and are sorted as numbers, in place: a million rows
+// take eight bytes each, and the answer is the same as the general sort's.
+struct TSortInput {
+    TSortRule rule = TSortRule::Text;
+    bool ascending = true;
+    bool allScannedFiles = true;
+    std::vector<std::string> types;     // only where rows other than scanned files are among them
+    std::vector<double> numbers;        // numbers read from texts
+    std::vector<std::uint64_t> values;  // scanned sizes, or the bits of scanned times' counts
+    std::vector<std::string> texts;     // texts, and the time texts of rows that are no file
+    std::size_t count = 0;
+
+    // The order, made of this input, which it uses up.
+    TResultTree::TOrder Order() && {
+        if (rule == TSortRule::Time) {
+            const TTimeReader reader;
+            TFileTimeKeys(reader).Convert(values, texts, &TSiblingKeys::Packed);
+            std::vector<std::string>().swap(texts);
+        }
+        if (allScannedFiles && (rule == TSortRule::Number || rule == TSortRule::Time) &&
+            !values.empty() && Keyed()) {
+            return std::move(values);
+        }
+        TSiblingKeys keys(rule, ascending, types.size());
+        for (std::size_t i = 0; i < types.size(); ++i) {
+            keys.SetType(i, types[i]);
+        }
+        std::vector<std::string>().swap(types);
+        switch (rule) {
+            case TSortRule::Number:
+                if (!values.empty()) {
+                    numbers.assign(values.begin(), values.end());
+                    std::vector<std::uint64_t>().swap(values);
+                }
+                keys.AdoptNumbers(std::move(numbers));
+                break;
+            case TSortRule::Time:
+                keys.AdoptTimes(std::move(values));
+                break;
+            case TSortRule::Text:
+                keys.AdoptTexts(std::move(texts));
+                break;
+            case TSortRule::AlwaysGreater:
+                break;
+        }
+        return SortedOrder(count, keys, ascending);
+    }
+
+    // Sorts `values` (sizes, or packed time keys) as key-and-position numbers, when every key
+    // fits 32 bits; false, leaving them as they were, when one does not. Ties go as the general
+    // sort takes them: equal sizes and files without a time (never "equal" to each other, but
+    // first) reversed when descending, equal times kept in their order either way.
+    bool Keyed() {
+        constexpr std::uint64_t kMax32 = 0xFFFF'FFFFu;
+        const bool times = rule == TSortRule::Time;
+        std::int64_t least = std::numeric_limits<std::int64_t>::max();
+        std::int64_t most = std::numeric_limits<std::int64_t>::min();
+        for (const std::uint64_t bits : values) {
+            if (!times) {
+                most = std::max(most, static_cast<std::int64_t>(bits));
+                continue;
             }
-            switch (rule) {
-                case TSortRule::Number:
-                    // A scanned file's size text is its byte count written out: reading it back
-                    // gives the same double as converting the count.
-                    keys.SetNumber(i, scanned && kind == TFieldKind::FileSize
-                                          ? static_cast<double>(data.Size())
-                                          : numbers.Read(data.Text(kind)).value_or(0.0));
-                    break;
-                case TSortRule::Time:
-                    keys.SetTime(i, scanned ? fileTimes.KeyOf(data.Time(kind))
-                                            : timeReader.KeyOf(data.Text(kind)));
-                    break;
-                case TSortRule::Text:
-                    keys.SetText(i, data.Text(kind));
-                    break;
-                case TSortRule::AlwaysGreater:
-                    break;
+            const auto key = static_cast<std::int64_t>(bits);
+            if (key == TSiblingKeys::kInvalid) {
+                return false;  // no order of its own to keep
+            }
+            if (key != TSiblingKeys::kEmpty) {
+                least = std::min(least, key);
+                most = std::max(most, key);
             }
         }
-    };
-    fill();
-    if (fileTimes.Failed()) {
-        // The rows keyed before the shortcut failed its check go the long way too.
-        fill();
+        // Times are whole seconds; key 0 is "no time", 1.. the seconds from the earliest.
+        if (times ? most > least && (most - least) / 1000 >= std::int64_t{kMax32} - 2
+                  : most >= std::int64_t{kMax32}) {
+            return false;
+        }
+        const std::size_t count = values.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<std::int64_t>(values[i]);
+            std::uint64_t key = 0;
+            bool reversed = !ascending;  // ties reversed when descending
+            if (times) {
+                if (value != TSiblingKeys::kEmpty) {
+                    key = 1 + static_cast<std::uint64_t>((value - least) / 1000);
+                    reversed = false;
+                    if (!ascending) {
+                        key = kMax32 - 1 - key;  // latest first; "no time" (kMax32) last
+                    }
+                } else if (!ascending) {
+                    key = kMax32;
+                }
+            } else {
+                key = static_cast<std::uint64_t>(value);
+                if (!ascending) {
+                    key = kMax32 - key;
+                }
+            }
+            values[i] = key << 32 | (reversed ? kMax32 - i : i);
+        }
+        std::sort(values.begin(), values.end());
+        for (std::uint64_t& entry : values) {
+            const std::uint64_t low = entry & kMax32;
+            const bool reversed = !ascending && (!times || entry >> 32 == kMax32);
+            entry = reversed ? kMax32 - low : low;
+        }
+        return true;
     }
-    return keys;
+};
+
+}  // namespace
+
+TResultTree::TOrderMaker SiblingOrder(const TResultTree& tree, const TSiblingRows& rows,
+                                      TFieldKind kind, bool ascending) {
+    auto input = std::make_shared<TSortInput>();
+    input->rule = SortRuleOf(kind);
+    input->ascending = ascending;
+    for (std::size_t i = 0; i < rows.size() && input->allScannedFiles; ++i) {
+        input->allScannedFiles = tree.GetNodeData(rows[i]).IsScannedFile();
+    }
+    const TNumberReader numbers;
+    const std::size_t count = rows.size();
+    input->count = count;
+    const bool scannedSizes = input->allScannedFiles && kind == TFieldKind::FileSize;
+    if (!input->allScannedFiles) {
+        input->types.resize(count);
+    }
+    switch (input->rule) {
+        case TSortRule::Number:
+            if (scannedSizes) {
+                input->values.resize(count);
+            } else {
+                input->numbers.resize(count);
+            }
+            break;
+        case TSortRule::Time:
+            input->values.resize(count, static_cast<std::uint64_t>(kUnknownNanos));
+            break;
+        case TSortRule::Text:
+            input->texts.resize(count);
+            break;
+        case TSortRule::AlwaysGreater:
+            break;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const TFileNodeData& data = tree.GetNodeData(rows[i]);
+        const bool scanned = data.IsScannedFile();
+        if (!input->types.empty()) {
+            input->types[i] = scanned ? std::string(kFileType) : data.FileType();
+        }
+        switch (input->rule) {
+            case TSortRule::Number:
+                // A scanned file's size text is its byte count written out: reading it back
+                // gives the same double as converting the count.
+                if (scannedSizes) {
+                    input->values[i] = static_cast<std::uint64_t>(data.Size());
+                } else {
+                    input->numbers[i] = scanned && kind == TFieldKind::FileSize
+                                            ? static_cast<double>(data.Size())
+                                            : numbers.Read(data.Text(kind)).value_or(0.0);
+                }
+                break;
+            case TSortRule::Time:
+                if (scanned) {
+                    input->values[i] = static_cast<std::uint64_t>(NanosOf(data.Time(kind)));
+                } else {
+                    input->texts.resize(count);
+                    input->texts[i] = data.Text(kind);
+                }
+                break;
+            case TSortRule::Text:
+                input->texts[i] = data.Text(kind);
+                break;
+            case TSortRule::AlwaysGreater:
+                break;
+        }
+    }
+    return
+        [input = std::move(input)]() -> TResultTree::TOrder { return std::move(*input).Order(); };
 }
 
 bool IsNumberText(std::string_view s) {

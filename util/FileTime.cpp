@@ -148,15 +148,16 @@ TFileTimeFormats FileTimeFormats() {
 
 std::string FileTimeToText(TFileTime t) {
     const std::optional<TLocalFileTime> local = FileTimeToLocal(t);
-    if (!local) {
-        return {};
-    }
+    return local ? LocalFileTimeToText(*local) : std::string();
+}
+
+std::string LocalFileTimeToText(const TLocalFileTime& local) {
     const QLocale locale;
     const TFormats& formats = FormatsFor(locale);
-    QString text = locale.toString(local->date, formats.date);
-    if (local->time != QTime(0, 0)) {
+    QString text = locale.toString(local.date, formats.date);
+    if (local.time != QTime(0, 0)) {
         text += u' ';
-        text += locale.toString(local->time, formats.time);
+        text += locale.toString(local.time, formats.time);
     }
     return text.toStdString();
 }

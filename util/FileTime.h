@@ -24,6 +24,8 @@ struct TLocalFileTime {
     QTime time;  // whole seconds; midnight is the time of a text without time part
 };
 std::optional<TLocalFileTime> FileTimeToLocal(TFileTime t);
+// The text FileTimeToText shows for a time whose local date and time are `local`.
+std::string LocalFileTimeToText(const TLocalFileTime& local);
 
 // The formats FileTimeToText writes with in the default locale, for reading its texts back: the
 // date, then, unless the time is midnight, a blank and the time.
