@@ -212,7 +212,8 @@ public:
 
     // Turns each count of nanoseconds into a packed key (see TSiblingKeys::Packed); `texts`,
     // where not empty, hold the time texts of the rows that are no scanned file.
-    // `times` holds the bits of signed counts, in and out.
+    // `times` holds the bits of signed counts, in and out: whole seconds since the epoch in
+    // (TFileTime::kUnknown for none), packed keys out.
     template <typename Pack>
     void Convert(std::vector<std::uint64_t>& times, const std::vector<std::string>& texts,
                  Pack&& pack) {
@@ -222,18 +223,18 @@ public:
         };
         // First the local date and time of each, as one number: the costly part, done once.
         for (std::size_t i = 0; i < times.size(); ++i) {
-            if (get(i) == kUnknownNanos) {
+            if (get(i) == TFileTime::kUnknown) {
                 continue;
             }
-            const std::optional<TLocalFileTime> local = FileTimeToLocal(TimeOfNanos(get(i)));
+            const std::optional<TLocalFileTime> local = FileTimeToLocal({get(i), 0});
             set(i, local ? local->date.toJulianDay() * kSecondsPerDay +
                                local->time.msecsSinceStartOfDay() / 1000
-                         : kUnknownNanos);
+                         : TFileTime::kUnknown);
         }
         const bool shortcut = TimesOfDayReadBack() && DaysReadBack(times);
         for (std::size_t i = 0; i < times.size(); ++i) {
             const std::int64_t t = get(i);
-            if (t == kUnknownNanos) {
+            if (t == TFileTime::kUnknown) {
                 set(i,
                     pack(texts.empty() || texts[i].empty() ? TTimeKey{} : reader_.KeyOf(texts[i])));
             } else if (shortcut) {
@@ -272,7 +273,7 @@ private:
     bool DaysReadBack(const std::vector<std::uint64_t>& times) {
         for (const std::uint64_t bits : times) {
             const auto t = static_cast<std::int64_t>(bits);
-            if (t == kUnknownNanos) {
+            if (t == TFileTime::kUnknown) {
                 continue;
             }
             const auto [day, fresh] = days_.try_emplace(t / kSecondsPerDay);
@@ -608,7 +609,7 @@ TResultTree::TOrderMaker SiblingOrder(const TResultTree& tree, const TSiblingRow
             }
             break;
         case TSortRule::Time:
-            input->values.resize(count, static_cast<std::uint64_t>(kUnknownNanos));
+            input->values.resize(count, static_cast<std::uint64_t>(TFileTime::kUnknown));
             break;
         case TSortRule::Text:
             input->texts.resize(count);
@@ -636,7 +637,9 @@ TResultTree::TOrderMaker SiblingOrder(const TResultTree& tree, const TSiblingRow
                 break;
             case TSortRule::Time:
                 if (scanned) {
-                    input->values[i] = static_cast<std::uint64_t>(NanosOf(data.Time(kind)));
+                    // Whole seconds: what the texts show, and an access time may lie beyond
+                    // what a count of nanoseconds reaches.
+                    input->values[i] = static_cast<std::uint64_t>(data.Time(kind).seconds);
                 } else {
                     input->texts.resize(count);
                     input->texts[i] = data.Text(kind);

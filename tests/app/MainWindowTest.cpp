@@ -162,6 +162,35 @@ TEST_F(MainWindowTest, CheckTempsTwiceListsEveryFileOnceInDocumentOrder) {
     EXPECT_EQ(modalRuns_, 0);
 }
 
+// Folders that cannot be read are counted and named in the tooltip, the first twenty of them;
+// a scan that finds nothing says so.
+TEST_F(MainWindowTest, TheStatusBarNamesWhatCouldNotBeReadAndSaysWhenNothingMatched) {
+    WriteFile(data_ / "some/a.tmp", "12");
+    std::string folders = FolderElement(data_ / "some", "tmp");
+    for (int i = 0; i < 22; ++i) {
+        folders += FolderElement(data_ / ("gone" + std::to_string(i)), "tmp");
+    }
+    WriteConfig(ConfigWithFolders(folders));
+    TFMMain window;
+    window.show();
+    window.btnOpenFileClick();
+    EXPECT_EQ(window.SBPanel0->text(),
+              "1 file (2.00 B) listed, 1 (2.00 B) checked, 22 folders could not be read");
+    const QStringList tip = window.SBPanel0->toolTip().split('\n');
+    ASSERT_EQ(tip.size(), 2 + 20 + 1);
+    EXPECT_EQ(tip[0], window.SBPanel0->text());
+    EXPECT_EQ(tip[2], QString::fromStdString(data_ / "gone0") + ": No such file or directory");
+    EXPECT_EQ(tip[21], QString::fromStdString(data_ / "gone19") + ": No such file or directory");
+    EXPECT_EQ(tip[22], "and 2 more");
+
+    WriteConfig(ConfigWithFolders(FolderElement(data_ / "some", "log") +
+                                  FolderElement(data_ / "some", "txt")));
+    ResetConfigForTesting();
+    window.btnOpenFileClick();
+    EXPECT_EQ(window.SBPanel0->text(), "No matching files in 2 folders");
+    EXPECT_EQ(window.SBPanel0->toolTip(), window.SBPanel0->text());
+}
+
 TEST_F(MainWindowTest, EmptyFolderListOpensTheSettingsThenScansNothing) {
     TFMMain window;
     window.show();
