@@ -140,10 +140,13 @@ TFMMain::TFMMain(QWidget* parent) : QMainWindow(parent) {
     SB->setObjectName("SB");
     SB->setSizeGripEnabled(true);
     SBPanel0 = new QLabel(SB);
-    SBPanel0->setFixedWidth(700);
+    // The summary takes the width the window leaves it, 700 pixels at the least, so that it is
+    // cut only where the window itself is too narrow; its text never widens the window.
+    SBPanel0->setMinimumWidth(700);
+    SBPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     SBPanel1 = new QLabel(SB);
     SBPanel1->setFixedWidth(50);
-    SB->addWidget(SBPanel0);
+    SB->addWidget(SBPanel0, 1);
     SB->addWidget(SBPanel1);
     setStatusBar(SB);
 
@@ -278,6 +281,18 @@ QString TFMMain::UnreadableText(const std::vector<TUnreadableFolder>& folders) {
     return text;
 }
 
+void TFMMain::ShowWhatToDo() {
+    bool noFolders = false;
+    try {
+        noFolders = GetConfig().GetRoot()->GetFolders()->GetCount() == 0;
+    } catch (const std::exception&) {
+        // What the document lacks the status bar says already.
+    }
+    VT->SetEmptyText(noFolders ? tr("No folders to check yet.\n\nAdd them under Setting; Check "
+                                    "Temps then lists their files here.")
+                               : QString());
+}
+
 void TFMMain::VTChecked(TVirtualStringTree& sender, PVirtualNode node) {
     if (sender.GetNodeLevel(node) == 0) {
         return;
@@ -328,6 +343,7 @@ void TFMMain::FormShow() {
         const auto root = GetConfig().GetRoot();
         FACtrl->BuildColumns(*VT, root->GetNodes());
         setWindowTitle(kCaption);
+        ShowWhatToDo();
     } catch (const std::exception& e) {
         // Set-up runs outside any event handler's guard; it ends like a failed command.
         HandleError(e.what());
@@ -471,6 +487,7 @@ void TFMMain::btnApplyClick() {
     BeginCommand();
     TfmSetting dialog(nullptr);
     ShowModal(dialog);
+    ShowWhatToDo();
 }
 
 void TFMMain::m1Click() {

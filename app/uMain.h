@@ -106,6 +106,8 @@ private:
     // folders that could not be read (named in its tooltip).
     void ShowTotals(const QString& lead = {});
     static QString UnreadableText(const std::vector<TUnreadableFolder>& folders);
+    // While no folder is configured, the empty grid says where they come from.
+    void ShowWhatToDo();
     // The question's secondary text: what is checked, in how many folders, how big.
     QString CheckedSummary() const;
 

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
 #include <future>
@@ -286,6 +287,24 @@ PVirtualNode TVirtualStringTree::TopNode() const {
         }
     }
     return nullptr;
+}
+
+void TVirtualStringTree::SetEmptyText(const QString& text) {
+    if (text != emptyText_) {
+        emptyText_ = text;
+        viewport()->update();
+    }
+}
+
+void TVirtualStringTree::paintEvent(QPaintEvent* event) {
+    QTreeView::paintEvent(event);
+    if (emptyText_.isEmpty() || model_->rowCount() > 0) {
+        return;
+    }
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    const QRect area = viewport()->rect().adjusted(24, 24, -24, -24);
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, emptyText_);
 }
 
 void TVirtualStringTree::mouseDoubleClickEvent(QMouseEvent* event) {

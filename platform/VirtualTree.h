@@ -137,7 +137,13 @@ public:
     // The row at the top of the view, or nullptr.
     PVirtualNode TopNode() const;
 
+    // A text shown in the middle of the grid while it has no rows (none: empty), saying what
+    // would fill it; drawn in the grid's own colours.
+    void SetEmptyText(const QString& text);
+    const QString& EmptyText() const { return emptyText_; }
+
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -182,6 +188,7 @@ private:
     } topBeforeFlush_;
     bool inHeaderSync_ = false;
     bool rowsMoving_ = false;  // a reordering moves rows: they are neither shown nor read
+    QString emptyText_;
 };
 
 // Holds the tree's display updates for a scope; the last one to end refreshes it once.

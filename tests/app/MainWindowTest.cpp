@@ -194,9 +194,39 @@ TEST_F(MainWindowTest, TheStatusBarNamesWhatCouldNotBeReadAndSaysWhenNothingMatc
 TEST_F(MainWindowTest, EmptyFolderListOpensTheSettingsThenScansNothing) {
     TFMMain window;
     window.show();
+    // The empty grid says where folders come from, in its own colours...
+    EXPECT_TRUE(window.VT->EmptyText().contains("Setting"));
+    const QImage withText = window.VT->viewport()->grab().toImage();
     window.btnOpenFileClick();
     EXPECT_EQ(modalRuns_, 1);
     EXPECT_EQ(window.VT->TotalCount(), 0u);
+    EXPECT_EQ(window.SBPanel0->text(), "No folders to check: add them under Setting");
+
+    // ...until the settings give it a folder.
+    WriteFile(data_ / "a/1.tmp");
+    WriteConfig(ConfigWithFolders(FolderElement(data_ / "a", "tmp")));
+    ResetConfigForTesting();
+    window.btnApplyClick();
+    EXPECT_TRUE(window.VT->EmptyText().isEmpty());
+    EXPECT_NE(window.VT->viewport()->grab().toImage(), withText);
+
+    // Rows hide the text even while it is set.
+    window.btnOpenFileClick();
+    const QImage rows = window.VT->viewport()->grab().toImage();
+    window.VT->SetEmptyText("nothing here");
+    EXPECT_EQ(window.VT->viewport()->grab().toImage(), rows);
+}
+
+TEST_F(MainWindowTest, TheSummaryTakesTheStatusBarsWidthButNeverWidensTheWindow) {
+    TFMMain window;
+    window.resize(1400, 500);
+    window.show();
+    EXPECT_GT(window.SBPanel0->width(), 1400 - window.SBPanel1->width() - 100);
+    window.SBPanel0->setText(QString(400, 'x'));
+    window.resize(800, 500);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.width(), 800);
+    EXPECT_GE(window.SBPanel0->width(), 700);
 }
 
 TEST_F(MainWindowTest, CheckAllReachesCollapsedRowsAndNewScansAreChecked) {
