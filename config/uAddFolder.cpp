@@ -23,6 +23,8 @@
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 #include <QStyledItemDelegate>
+#include <QTimer>
+#include <QTreeWidget>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -33,6 +35,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Failures.h"
+#include "scan/FACtrl.h"
 
 namespace purgala {
 
@@ -71,6 +74,27 @@ bool SameFolder(const QString& a, const QString& b) {
     return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// "1,234 files (5.00 MB)", as the status bar counts.
+QString FilesText(const TFileCount& files) {
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    const QString count =
+        files.count == 1
+            ? QObject::tr("1 file")
+            : QObject::tr("%1 files").arg(locale.toString(static_cast<qulonglong>(files.count)));
+    return QStringLiteral("%1 (%2)").arg(count,
+                                         TFACtrl::SizeText(static_cast<double>(files.bytes)));
+}
+
+// The place as the user knows it: the home spelled "~".
+QString PlaceText(const QString& path) {
+    const QString home = QDir::homePath();
+    if (home != QLatin1String("/") && (path == home || path.startsWith(home + '/'))) {
+        return QLatin1Char('~') + path.mid(home.size());
+    }
+    return path;
 }
 
 QString ChildPath(const QString& dir, const QString& name) {
@@ -247,8 +271,10 @@ bool TWrapRadioButton::hitButton(const QPoint& pos) const {
 TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     setObjectName("fmFolder");
     setWindowTitle(tr("Add Check Folder"));
-    // Taller than the folder list by the age row below it.
-    setFixedSize(347, 262);
+    // Taller than the folder list by the age row and the well-known places below it, and wider
+    // by what the places need to show their rules and sizes; the folder list takes that width.
+    constexpr int kWider = 73;
+    setFixedSize(347 + kWider, 392);
 
     lblfolder = new QLabel(this);
     lblfolder->setObjectName("lblfolder");
@@ -265,15 +291,15 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
 
     dcb = new QComboBox(this);
     dcb->setObjectName("dcb");
-    dcb->setGeometry(8, 31, 193, std::max(19, dcb->sizeHint().height()));
+    dcb->setGeometry(8, 31, 193 + kWider, std::max(19, dcb->sizeHint().height()));
 
     dlb = new TDirectoryListBox(this);
     dlb->setObjectName("dlb");
-    dlb->setGeometry(10, 61, 189, 164);
+    dlb->setGeometry(10, 61, 189 + kWider, 164);
 
     GroupBox1 = new QGroupBox(tr("Options"), this);
     GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(205, 26, 130, 123);
+    GroupBox1->setGeometry(205 + kWider, 26, 130, 123);
     rb1 = new QRadioButton(tr("Check all files"), GroupBox1);
     rb1->setObjectName("rb1");
     rb1->move(5, 19);
@@ -293,23 +319,37 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
 
     lblAge = new QLabel(tr("Keep recent files:"), this);
     lblAge->setObjectName("lblAge");
-    lblAge->setGeometry(10, 234, 189, 21);
+    lblAge->setGeometry(10, 234, 189 + kWider, 21);
     spAge = new QSpinBox(this);
     spAge->setObjectName("spAge");
-    spAge->setGeometry(211, 232, 117, std::max(23, spAge->sizeHint().height()));
+    spAge->setGeometry(211 + kWider, 232, 117, std::max(23, spAge->sizeHint().height()));
     spAge->setRange(0, 36500);
     spAge->setSuffix(tr(" days"));
     spAge->setSpecialValueText(tr("no age"));
     spAge->setToolTip(tr("Files changed fewer days ago than this are listed unchecked"));
     lblAge->setBuddy(spAge);
 
+    lblPlaces = new QLabel(tr("Well-known places:"), this);
+    lblPlaces->setObjectName("lblPlaces");
+    lblPlaces->setGeometry(10, 262, 327 + kWider, 21);
+    lvPlaces = new QTreeWidget(this);
+    lvPlaces->setObjectName("lvPlaces");
+    lvPlaces->setGeometry(10, 284, 327 + kWider, 98);
+    lvPlaces->setRootIsDecorated(false);
+    lvPlaces->setAllColumnsShowFocus(true);
+    lvPlaces->setHeaderLabels({tr("Place"), tr("Files"), tr("Holds now")});
+    lvPlaces->setToolTip(tr("Choose a place to fill in its folder, files and age"));
+    lblPlaces->setBuddy(lvPlaces);
+    measureTimer_ = new QTimer(this);
+    measureTimer_->setInterval(20);
+
     BitBtn2 =
         new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), tr("Cancel"), this);
     BitBtn2->setObjectName("BitBtn2");
-    BitBtn2->setGeometry(211, 162, 117, 25);
+    BitBtn2->setGeometry(211 + kWider, 162, 117, 25);
     BitBtn3 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), tr("OK"), this);
     BitBtn3->setObjectName("BitBtn3");
-    BitBtn3->setGeometry(211, 194, 117, 25);
+    BitBtn3->setGeometry(211 + kWider, 194, 117, 25);
     // Enter belongs to the folder list (it opens the highlighted folder), so no button is the
     // default one.
     for (QPushButton* button : {BitBtn2, BitBtn3}) {
@@ -321,9 +361,13 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     connect(BitBtn2, &QPushButton::clicked, this, GuardedSlot(this, &TfmFolder::BitBtn2Click));
     connect(dcb, &QComboBox::activated, this, GuardedSlot(this, &TfmFolder::dcbChange));
     dlb->OnChange = [this] { DirectoryChanged(); };
+    connect(lvPlaces, &QTreeWidget::itemSelectionChanged, this,
+            GuardedSlot(this, &TfmFolder::PlaceChosen));
+    connect(measureTimer_, &QTimer::timeout, this, GuardedSlot(this, &TfmFolder::MeasurePlaces));
 
     FillDrives();
     DirectoryChanged();
+    ShowPlaces(KnownPlaces(UserPlaceRoots()));
     // The keyboard starts in the folder list: arrows move, Enter opens.
     dlb->setFocus();
 }
@@ -334,6 +378,68 @@ QString TfmFolder::Ext() const {
 
 int TfmFolder::Age() const {
     return spAge->value();
+}
+
+void TfmFolder::ShowPlaces(std::vector<TKnownPlace> places) {
+    measureTimer_->stop();
+    measure_.reset();
+    places_ = std::move(places);
+    lvPlaces->clear();
+    for (const TKnownPlace& place : places_) {
+        const QString files =
+            place.ext.isEmpty() ? tr("every file") : QStringLiteral("*.") + place.ext;
+        auto* row = new QTreeWidgetItem(
+            lvPlaces, {PlaceText(place.path), tr("%1, %2 days").arg(files).arg(place.ageDays),
+                       tr("counting...")});
+        row->setToolTip(0, place.title + QStringLiteral(": ") + place.path);
+    }
+    lvPlaces->resizeColumnToContents(0);
+    lvPlaces->resizeColumnToContents(1);
+    lblPlaces->setVisible(!places_.empty());
+    lvPlaces->setVisible(!places_.empty());
+    if (!places_.empty()) {
+        measure_ = std::make_unique<TPlaceMeasure>(places_);
+        measureTimer_->start();
+    }
+}
+
+void TfmFolder::MeasurePlaces() {
+    if (!measure_) {
+        return;
+    }
+    // A slice short enough that the dialog answers at once; the readers work meanwhile.
+    const auto done = measure_->Step(TPlaceMeasure::Clock::now() + std::chrono::milliseconds(10));
+    if (done) {
+        const TCheckTempsResult& result = measure_->Result(*done);
+        const TKnownPlace& place = places_[*done];
+        QTreeWidgetItem* row = lvPlaces->topLevelItem(static_cast<int>(*done));
+        row->setText(2, FilesText(result.totals.listed));
+        QString tip =
+            tr("%1 older than %2 days").arg(FilesText(result.totals.checked)).arg(place.ageDays);
+        if (!result.unreadable.empty()) {
+            const std::size_t count = result.unreadable.size();
+            tip += count == 1 ? tr("; 1 folder could not be read")
+                              : tr("; %1 folders could not be read").arg(count);
+        }
+        row->setToolTip(2, tip);
+    }
+    if (measure_->Done()) {
+        measureTimer_->stop();
+        measure_.reset();
+    }
+}
+
+void TfmFolder::PlaceChosen() {
+    const QList<QTreeWidgetItem*> selected = lvPlaces->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    const TKnownPlace& place =
+        places_.at(static_cast<std::size_t>(lvPlaces->indexOfTopLevelItem(selected.front())));
+    dlb->SetDirectory(place.path);
+    (place.ext.isEmpty() ? rb1 : rb3)->setChecked(true);
+    EdExt2->setText(place.ext);
+    spAge->setValue(place.ageDays);
 }
 
 void TfmFolder::BitBtn3Click() {

@@ -7,6 +7,10 @@
 #include <QRadioButton>
 #include <QString>
 #include <functional>
+#include <memory>
+#include <vector>
+
+#include "scan/KnownPlaces.h"
 
 class QComboBox;
 class QFontMetrics;
@@ -16,6 +20,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class QTimer;
+class QTreeWidget;
 
 namespace purgala {
 
@@ -80,9 +86,11 @@ public:
     QLabel* Label2;
     QLineEdit* EdExt2;
     QLabel* lblAge;
-    QSpinBox* spAge;       // days; 0 is no age
-    QPushButton* BitBtn2;  // "Cancel"
-    QPushButton* BitBtn3;  // "OK"
+    QSpinBox* spAge;  // days; 0 is no age
+    QLabel* lblPlaces;
+    QTreeWidget* lvPlaces;  // well-known places: place, what it keeps, what it holds now
+    QPushButton* BitBtn2;   // "Cancel"
+    QPushButton* BitBtn3;   // "OK"
 
     void BitBtn3Click();
     void BitBtn2Click();
@@ -96,12 +104,26 @@ public:
     // The age in whole days below which files start unchecked; 0 for none.
     int Age() const;
 
+    // Lists `places` under the folder list and starts counting what each holds; the dialog
+    // starts with those of this user that exist. Selecting one fills in folder, extension and
+    // age; nothing is added without "OK".
+    void ShowPlaces(std::vector<TKnownPlace> places);
+    const std::vector<TKnownPlace>& Places() const { return places_; }
+    // Counted every place, with no slice of the work left.
+    bool PlacesMeasured() const { return !measure_; }
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FillDrives();
     void DirectoryChanged();
+    void MeasurePlaces();
+    void PlaceChosen();
+
+    std::vector<TKnownPlace> places_;
+    std::unique_ptr<TPlaceMeasure> measure_;
+    QTimer* measureTimer_;
 };
 
 }  // namespace purgala

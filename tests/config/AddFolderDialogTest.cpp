@@ -10,8 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QStorageInfo>
 #include <QTest>
+#include <QTreeWidget>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -74,7 +77,7 @@ protected:
 TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     TfmFolder dialog;
     EXPECT_EQ(dialog.windowTitle(), "Add Check Folder");
-    EXPECT_EQ(dialog.size(), QSize(347, 262));  // the age row below the folder list
+    EXPECT_EQ(dialog.size(), QSize(420, 392));  // the age row and the places below the list
     EXPECT_EQ(dialog.GroupBox1->title(), "Options");
     EXPECT_EQ(dialog.rb1->text(), "Check all files");
     EXPECT_EQ(dialog.rb3->text(), "Check files special with extensions: ");
@@ -285,6 +288,39 @@ TEST_F(AddFolderDialogTest, AFileSystemRootGivesItsOwnPath) {
     dialog.BitBtn3Click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.Directory(), "/");
+}
+
+TEST_F(AddFolderDialogTest, AWellKnownPlaceFillsInFolderFilesAndAgeButAddsNothing) {
+    WriteFile(temp_ / "down/a.part", "1234");
+    WriteFile(temp_ / "down/b.part", "12");
+    TfmFolder dialog;
+    dialog.show();
+    dialog.ShowPlaces(
+        {{Q(temp_ / "work/.cache"), {}, 30, "cache"}, {Q(temp_ / "down"), "part", 7, "downloads"}});
+    ASSERT_EQ(dialog.lvPlaces->topLevelItemCount(), 2);
+    QTreeWidgetItem* down = dialog.lvPlaces->topLevelItem(1);
+    EXPECT_EQ(down->text(1), "*.part, 7 days");
+    // Counted in slices between the dialog's events.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.PlacesMeasured(); }, 10000));
+    EXPECT_EQ(down->text(2), "2 files (6.00 B)");
+    EXPECT_EQ(dialog.lvPlaces->topLevelItem(0)->text(2), "0 files (0.00 B)");
+
+    dialog.lvPlaces->setCurrentItem(down);
+    EXPECT_EQ(dialog.Directory(), Q(temp_ / "down"));
+    EXPECT_EQ(dialog.lblfolder->toolTip(), Q(temp_ / "down"));
+    EXPECT_TRUE(dialog.rb3->isChecked());
+    EXPECT_EQ(dialog.Ext(), "part");
+    EXPECT_EQ(dialog.Age(), 7);
+
+    // By the keyboard too; every file clears the extension box.
+    dialog.lvPlaces->setFocus();
+    QTest::keyClick(dialog.lvPlaces, Qt::Key_Up);
+    EXPECT_EQ(dialog.Directory(), Q(temp_ / "work/.cache"));
+    EXPECT_TRUE(dialog.rb1->isChecked());
+    EXPECT_EQ(dialog.Ext(), "");
+    EXPECT_EQ(dialog.Age(), 30);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
 TEST(MinimizeNameTest, LeadingFolderNamesGiveWayToDots) {
