@@ -15,6 +15,7 @@
 #include "scan/FolderSpec.h"
 #include "scan/ResultRows.h"
 #include "tests/TestSupport.h"
+#include "util/DeleteRun.h"
 
 namespace purgala {
 namespace {
@@ -160,6 +161,18 @@ TEST(CheckTempsTest, TheRulesLeaveFilesUncheckedAndSayWhy) {
             }
         }
         EXPECT_EQ(keptRows, result.totals.kept.count);
+
+        // Delete takes the checked rows only: what a rule kept is neither tried nor a failure.
+        TDeleteRun removal(tree, /*toTrash=*/false);
+        removal.Run();
+        EXPECT_TRUE(removal.Failures().all.empty());
+        EXPECT_EQ(test::Exists(temp / "shared/theirs.tmp"), *user != 0);
+        EXPECT_TRUE(test::Exists(temp / "aged/new.tmp"));
+        WriteFile(temp / "aged/old.tmp");
+        WriteFile(temp / "held/free.tmp");
+        if (*user == 0) {
+            WriteFile(temp / "shared/theirs.tmp");
+        }
     }
     ::close(held);
 }
