@@ -11,6 +11,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHash>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -334,7 +335,12 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     lblPlaces->setGeometry(10, 262, 327 + kWider, 21);
     lvPlaces = new QTreeWidget(this);
     lvPlaces->setObjectName("lvPlaces");
-    lvPlaces->setGeometry(10, 284, 327 + kWider, 98);
+    // Five rows, the most there are, each as tall as the desktop's font makes it.
+    const int placeRows = lvPlaces->header()->sizeHint().height() +
+                          5 * std::max(14, lvPlaces->fontMetrics().height() + 2) +
+                          2 * lvPlaces->frameWidth() + 2;
+    lvPlaces->setGeometry(10, 284, 327 + kWider, placeRows);
+    setFixedSize(width(), std::max(392, 284 + placeRows + 10));
     lvPlaces->setRootIsDecorated(false);
     lvPlaces->setAllColumnsShowFocus(true);
     lvPlaces->setHeaderLabels({tr("Place"), tr("Files"), tr("Holds now")});
