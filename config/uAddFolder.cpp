@@ -420,8 +420,9 @@ void TfmFolder::MeasurePlaces() {
         const TKnownPlace& place = places_[*done];
         QTreeWidgetItem* row = lvPlaces->topLevelItem(static_cast<int>(*done));
         row->setText(2, FilesText(result.totals.listed));
-        QString tip =
-            tr("%1 older than %2 days").arg(FilesText(result.totals.checked)).arg(place.ageDays);
+        QString tip = tr("%1, of them %2 older than %3 days")
+                          .arg(FilesText(result.totals.listed), FilesText(result.totals.checked))
+                          .arg(place.ageDays);
         if (!result.unreadable.empty()) {
             const std::size_t count = result.unreadable.size();
             tip += count == 1 ? tr("; 1 folder could not be read")
