@@ -33,6 +33,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Failures.h"
+#include "scan/FolderSpec.h"
 
 namespace purgala {
 
@@ -247,8 +248,8 @@ bool TWrapRadioButton::hitButton(const QPoint& pos) const {
 TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     setObjectName("fmFolder");
     setWindowTitle(tr("Add Check Folder"));
-    // Taller than the folder list by the age row below it.
-    setFixedSize(347, 262);
+    // Taller than the folder list by the age and keep rows below it.
+    setFixedSize(347, 292);
 
     lblfolder = new QLabel(this);
     lblfolder->setObjectName("lblfolder");
@@ -303,6 +304,21 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     spAge->setToolTip(tr("Files changed fewer days ago than this are listed unchecked"));
     lblAge->setBuddy(spAge);
 
+    lblKeep = new QLabel(tr("Keep:"), this);
+    lblKeep->setObjectName("lblKeep");
+    lblKeep->adjustSize();
+    lblKeep->move(10, 266);
+    edKeep = new QLineEdit(this);
+    edKeep->setObjectName("edKeep");
+    const int keepLeft = std::max(60, lblKeep->x() + lblKeep->width() + 6);
+    edKeep->setGeometry(keepLeft, 262, 328 - keepLeft, std::max(23, edKeep->sizeHint().height()));
+    edKeep->setPlaceholderText(tr("nothing"));
+    edKeep->setToolTip(
+        tr("Folders and files of this folder that are never listed or deleted, separated by "
+           "\";\".\nA name matches at any depth, a trailing \"/\" matches folders only, \"**\" "
+           "spans folders.\nFor example: mozilla/;*.lock;**/shader-cache/"));
+    lblKeep->setBuddy(edKeep);
+
     BitBtn2 =
         new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), tr("Cancel"), this);
     BitBtn2->setObjectName("BitBtn2");
@@ -329,7 +345,11 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
 }
 
 QString TfmFolder::Ext() const {
-    return EdExt2->text();
+    return BareExtensions(EdExt2->text());
+}
+
+QString TfmFolder::Keep() const {
+    return BareKeepPatterns(edKeep->text());
 }
 
 int TfmFolder::Age() const {
@@ -337,8 +357,8 @@ int TfmFolder::Age() const {
 }
 
 void TfmFolder::BitBtn3Click() {
-    // Not trimmed: a blank is an extension too.
-    if (rb3->isChecked() && EdExt2->text().isEmpty()) {
+    // Nothing left once bare (" ", "*."), it would be every file: not what "File Ext =" says.
+    if (rb3->isChecked() && Ext().isEmpty()) {
         ShowMessage({this, tr("Must setup file extension!"), QApplication::applicationName(),
                      QMessageBox::NoIcon, QMessageBox::Ok});
         return;

@@ -103,6 +103,16 @@ QString BareExtensions(const QString& typed) {
     return bare.join(u';');
 }
 
+QString BareKeepPatterns(const QString& typed) {
+    QStringList bare;
+    for (const QString& item : typed.split(u';')) {
+        if (const QString pattern = item.trimmed(); !pattern.isEmpty()) {
+            bare.push_back(pattern);
+        }
+    }
+    return bare.join(u';');
+}
+
 TFolderSpec::TFolderSpec(std::string path, std::string ext, std::string ageText, std::string keep)
     : path(std::move(path)),
       ext(std::move(ext)),

@@ -36,6 +36,8 @@ private:
 // The extensions as the add-folder dialog stores them, from any way the user writes them:
 // "tmp; log", ".tmp", "*.tmp;*.log" give "tmp", "tmp;log". Empty when none is left.
 QString BareExtensions(const QString& typed);
+// Keep patterns as the dialogs store them: without blanks around them and without empty ones.
+QString BareKeepPatterns(const QString& typed);
 
 struct TFolderSpec {
     TFolderSpec(std::string path, std::string ext, std::string ageText = {}, std::string keep = {});

@@ -74,7 +74,7 @@ protected:
 TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     TfmFolder dialog;
     EXPECT_EQ(dialog.windowTitle(), "Add Check Folder");
-    EXPECT_EQ(dialog.size(), QSize(347, 262));  // the age row below the folder list
+    EXPECT_EQ(dialog.size(), QSize(347, 292));  // the age and keep rows below the folder list
     EXPECT_EQ(dialog.GroupBox1->title(), "Options");
     EXPECT_EQ(dialog.rb1->text(), "Check all files");
     EXPECT_EQ(dialog.rb3->text(), "Check files special with extensions: ");
@@ -84,6 +84,10 @@ TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     EXPECT_TRUE(dialog.rb1->isChecked());
     EXPECT_TRUE(dialog.EdExt2->text().isEmpty());
     EXPECT_EQ(dialog.lblfolder->toolTip(), work_);
+    EXPECT_EQ(dialog.lblKeep->text(), "Keep:");
+    EXPECT_TRUE(dialog.edKeep->text().isEmpty());
+    EXPECT_TRUE(dialog.edKeep->toolTip().contains("mozilla/;*.lock;**/shader-cache/"));
+    EXPECT_LE(dialog.edKeep->geometry().bottom(), dialog.height());
 
     dialog.show();
     QTest::mouseClick(dialog.BitBtn3, Qt::LeftButton);
@@ -91,6 +95,7 @@ TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.Directory(), work_);
     EXPECT_EQ(dialog.Ext(), "");
+    EXPECT_EQ(dialog.Keep(), "");
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -98,11 +103,18 @@ TEST_F(AddFolderDialogTest, AnEmptyExtensionIsRefusedOnlyForTheExtensionChoice) 
     struct Case {
         bool special;
         const char* typed;
-        bool accepted;
+        const char* stored;  // nullptr: refused
     };
+    // Whatever is left once the extensions are bare counts: nothing left is no extension.
     const Case cases[] = {
-        {false, "", true}, {false, "tmp", true}, {true, "", false},
-        {true, " ", true}, {true, ".tmp", true},
+        {false, "", ""},
+        {false, "tmp", "tmp"},
+        {true, "", nullptr},
+        {true, " ", nullptr},
+        {true, "*.;", nullptr},
+        {true, ".tmp", "tmp"},
+        {true, "tmp; log", "tmp;log"},
+        {true, "*.tmp;*.log", "tmp;log"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.special ? "special" : "all") + " '" + c.typed + "'");
@@ -116,11 +128,11 @@ TEST_F(AddFolderDialogTest, AnEmptyExtensionIsRefusedOnlyForTheExtensionChoice) 
         }
         QTest::keyClicks(dialog.EdExt2, c.typed);
         QTest::mouseClick(dialog.BitBtn3, Qt::LeftButton);
-        if (c.accepted) {
+        if (c.stored != nullptr) {
             EXPECT_TRUE(messages_.empty());
             EXPECT_EQ(dialog.result(), QDialog::Accepted);
             EXPECT_FALSE(dialog.isVisible());
-            EXPECT_EQ(dialog.Ext(), c.typed);  // exactly as typed: no trimming, dot kept
+            EXPECT_EQ(dialog.Ext(), c.stored);
         } else {
             ASSERT_EQ(messages_.size(), 1u);
             EXPECT_EQ(messages_[0].text, "Must setup file extension!");
