@@ -3,7 +3,6 @@
 #include <fnmatch.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace purgala {
 
@@ -71,13 +70,18 @@ TKeepPatterns::TKeepPatterns(std::string_view patterns) {
                 piece.kind = TKind::Suffix;
                 piece.text = name.substr(1);
             } else {
+                // A "[" or "]" may be a plain byte, but cutting there only makes the texts
+                // shorter, never wrong.
                 piece.kind = TKind::Glob;
                 piece.text = name;
+                piece.head = name.substr(0, name.find_first_of("*?[]"));
+                piece.tail = name.substr(name.find_last_of("*?[]") + 1);
             }
             piece.foldersOnly = foldersOnly;
             pieces_.push_back(std::move(piece));
         }
         pieces_.back().last = true;
+        pieces_.back().endsAtFile = !foldersOnly;
         Reach(start_, first);
     }
 }
@@ -87,10 +91,10 @@ void TKeepPatterns::Reach(TState& state, std::uint32_t position) const {
         if (position >= pieces_.size()) {
             return;
         }
-        if (std::find(state.begin(), state.end(), position) == state.end()) {
-            state.push_back(position);
-        }
         const TPiece& piece = pieces_[position];
+        if (std::find(state.begin(), state.end(), position) == state.end()) {
+            state.insert(piece.endsAtFile ? state.begin() : state.end(), position);
+        }
         if (piece.kind != TKind::AnyFolders || piece.last) {
             return;
         }
@@ -98,39 +102,41 @@ void TKeepPatterns::Reach(TState& state, std::uint32_t position) const {
     }
 }
 
-bool TKeepPatterns::Matches(const TPiece& piece, const char* name) const {
+bool TKeepPatterns::Matches(const TPiece& piece, std::string_view name) const {
     switch (piece.kind) {
         case TKind::Any:
         case TKind::AnyFolders:
             return true;
         case TKind::Literal:
-            return piece.text == name;
-        case TKind::Suffix: {
-            const std::size_t length = std::strlen(name);
-            return length >= piece.text.size() &&
-                   std::memcmp(name + length - piece.text.size(), piece.text.data(),
-                               piece.text.size()) == 0;
-        }
+            return name == piece.text;
+        case TKind::Suffix:
+            return name.ends_with(piece.text);
         case TKind::Glob:
             // A leading dot is matched like any byte, as .gitignore does; "\" is no escape, so
             // that no pattern the user types is malformed.
-            return ::fnmatch(piece.text.c_str(), name, FNM_NOESCAPE) == 0;
+            return name.size() >= piece.head.size() + piece.tail.size() &&
+                   name.starts_with(piece.head) && name.ends_with(piece.tail) &&
+                   ::fnmatch(piece.text.c_str(), name.data(), FNM_NOESCAPE) == 0;
     }
     return false;
 }
 
-bool TKeepPatterns::KeepsFile(const TState& at, const char* name) const {
+bool TKeepPatterns::KeepsFile(const TState& at, std::string_view name) const {
     for (const std::uint32_t position : at) {
         const TPiece& piece = pieces_[position];
-        if (piece.last && !piece.foldersOnly && Matches(piece, name)) {
+        if (!piece.endsAtFile) {
+            return false;  // the rest cannot end at a file
+        }
+        if (Matches(piece, name)) {
             return true;
         }
     }
     return false;
 }
 
-bool TKeepPatterns::KeepsFolder(const TState& at, const char* name, TState& inner) const {
+bool TKeepPatterns::KeepsFolder(const TState& at, std::string_view name, TState& inner) const {
     inner.clear();
+    inner.reserve(at.size() + 1);
     for (const std::uint32_t position : at) {
         const TPiece& piece = pieces_[position];
         if (piece.kind == TKind::AnyFolders) {
@@ -157,9 +163,9 @@ bool TKeepPatterns::Keeps(std::string_view relativePath, bool folder) const {
         const std::size_t to = relativePath.find('/', from);
         const std::string name(relativePath.substr(from, to - from));
         if (to == std::string_view::npos) {
-            return folder ? KeepsFolder(at, name.c_str(), inner) : KeepsFile(at, name.c_str());
+            return folder ? KeepsFolder(at, name, inner) : KeepsFile(at, name);
         }
-        if (KeepsFolder(at, name.c_str(), inner)) {
+        if (KeepsFolder(at, name, inner)) {
             return true;
         }
         at.swap(inner);

@@ -23,7 +23,8 @@ namespace purgala {
 
 class TKeepPatterns {
 public:
-    // Where a walk stands in the patterns at one folder: the globs its entries may meet.
+    // Where a walk stands in the patterns at one folder: the globs its entries may meet, those
+    // that may end a pattern at a file first, so that a file looks at those alone.
     using TState = std::vector<std::uint32_t>;
 
     explicit TKeepPatterns(std::string_view patterns = {});
@@ -32,11 +33,12 @@ public:
     // The state at the configured folder itself.
     const TState& Start() const { return start_; }
 
-    // Whether the file `name` (NUL-terminated) of a folder at `at` is kept.
-    bool KeepsFile(const TState& at, const char* name) const;
+    // Whether the file `name` of a folder at `at` is kept. `name` must be followed by a NUL, as
+    // a directory entry's is.
+    bool KeepsFile(const TState& at, std::string_view name) const;
     // Whether the folder `name` of a folder at `at` is kept; when it is not, `inner` is the
     // state inside it.
-    bool KeepsFolder(const TState& at, const char* name, TState& inner) const;
+    bool KeepsFolder(const TState& at, std::string_view name, TState& inner) const;
 
     // The same for a path relative to the configured folder ("a/b/c"), walked name by name.
     bool Keeps(std::string_view relativePath, bool folder) const;
@@ -45,12 +47,17 @@ private:
     enum class TKind : std::uint8_t { Literal, Any, Suffix, Glob, AnyFolders };
     struct TPiece {
         std::string text;  // the glob; for Suffix the text after the "*"
+        // Of a Glob, the plain text before its first wildcard and after its last: a name that
+        // does not start and end with them is no match, and fnmatch need not be asked.
+        std::string head;
+        std::string tail;
         TKind kind = TKind::Literal;
         bool last = false;         // the pattern's last name
         bool foldersOnly = false;  // the pattern ended in "/"
+        bool endsAtFile = false;   // last, and not foldersOnly
     };
 
-    bool Matches(const TPiece& piece, const char* name) const;
+    bool Matches(const TPiece& piece, std::string_view name) const;
     // Adds `position`, and where it is a "**" that does not end its pattern the piece after it
     // too, since "**" may span no folder at all.
     void Reach(TState& state, std::uint32_t position) const;

@@ -154,10 +154,11 @@ private:
             type = stat->type;
         }
         const TKeepPatterns& keep = walk_.spec.keepPatterns;
+        const std::string_view name(entry.name);
         if (type == TEntryType::Folder) {
             // A kept folder is not even opened.
             TKeepPatterns::TState inner;
-            if (!keep.Empty() && keep.KeepsFolder(job_.keepAt, entry.name, inner)) {
+            if (!keep.Empty() && keep.KeepsFolder(job_.keepAt, name, inner)) {
                 return;
             }
             Enter(folderFd, entry.name, std::move(inner));
@@ -167,8 +168,8 @@ private:
         // or to the system. A link is an entry of its own, matched by its own name and never
         // followed. The patterns are asked only about the few names the extension lets through.
         if ((type != TEntryType::Regular && type != TEntryType::Link) ||
-            !walk_.spec.filter.Matches(entry.name) ||
-            (!keep.Empty() && keep.KeepsFile(job_.keepAt, entry.name))) {
+            !walk_.spec.filter.Matches(name) ||
+            (!keep.Empty() && keep.KeepsFile(job_.keepAt, name))) {
             return;
         }
         if (!stat) {
@@ -183,7 +184,6 @@ private:
             walk_.ownFiles.Contains(stat->info)) {
             return;
         }
-        const std::string_view name(entry.name);
         const auto offset = static_cast<std::uint32_t>(job_.names.size());
         job_.names.append(name);
         job_.files.push_back({offset, static_cast<std::uint16_t>(name.size()), stat->info});
