@@ -25,7 +25,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"scan", "ScanFolder against GNU find, *.tmp and all files; memory per row",
+    {"scan", "ScanFolder against GNU find, *.tmp and all files; memory per row; with keep patterns",
      purgala::bench::RunScan},
     {"texts", "FileTimeToText per call", purgala::bench::RunTexts},
     {"sort", "header sort of the file rows in memory, by size and by time",

@@ -1,7 +1,11 @@
 // The scan of one configured folder into a real result tree, against GNU find doing the same
 // walk and printing what a row holds (path, size, access and write time), and against fd (when
-// installed as fdfind) reading folders on every core with a stat for every file.
+// installed as fdfind) reading folders on every core with a stat for every file; then the same
+// scan with keep patterns that match nothing and with one that keeps a big folder.
+#include <time.h>
+
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -41,9 +45,9 @@ std::vector<std::string> FdCommand(const std::string& dir, bool tmpOnly) {
 // One scan into a fresh tree; the reader threads' start and the scan are timed, not the tree's
 // teardown.
 double TimedScan(const std::string& dir, std::string_view ext, std::size_t expectedRows,
-                 unsigned threads) {
+                 unsigned threads, std::string_view keep = {}) {
     TResultTree tree;
-    const double seconds = Seconds([&] { ScanFolder(tree, dir, ext, {}, threads); });
+    const double seconds = Seconds([&] { ScanFolder(tree, dir, ext, {}, threads, keep); });
     if (FileRows(tree) != expectedRows) {
         throw std::runtime_error("scan listed " + std::to_string(FileRows(tree)) +
                                  " files, expected " + std::to_string(expectedRows));
@@ -114,6 +118,58 @@ void Case(const char* title, const SyntheticTree& synthetic, const Options& opti
     }
 }
 
+// Ten patterns of the kinds users write, none of which matches a name of the synthetic tree.
+constexpr std::string_view kTenMissing =
+    "mozilla/;*.lock;**/shader-cache/;/build/;node_modules/;*.swp;.git/;cache/*/index;*~;"
+    "[Tt]humbs.db";
+// The first folder below the top and everything in it: about an eighth of the tree.
+constexpr std::string_view kOneBig = "/d0001/";
+
+std::size_t RowsOf(const std::string& dir, std::string_view ext, std::string_view keep) {
+    TResultTree tree;
+    ScanFolder(tree, dir, ext, {}, 0, keep);
+    return FileRows(tree);
+}
+
+// The processor time of every thread of the process, in seconds: unlike the wall clock it hardly
+// moves when other programs share the machine.
+double CpuSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The cost of keep patterns: none, ten that match nothing, one that keeps a big folder. They are
+// timed in turns, each run in another order, so that a busy moment of the machine falls on each
+// alike; the best wall time and the best processor time of each count.
+void KeepCase(const char* title, const SyntheticTree& synthetic, const Options& options,
+              std::string_view ext, std::size_t expectedRows) {
+    const std::string& dir = synthetic.Path();
+    const std::size_t bigRows = RowsOf(dir, ext, kOneBig);
+    if (RowsOf(dir, ext, kTenMissing) != expectedRows || bigRows >= expectedRows) {
+        throw std::runtime_error("the keep patterns do not match as planned");
+    }
+    const std::string_view keeps[] = {{}, kTenMissing, kOneBig};
+    const std::size_t rows[] = {expectedRows, expectedRows, bigRows};
+    double wall[3] = {1e9, 1e9, 1e9};
+    double cpu[3] = {1e9, 1e9, 1e9};
+    for (int run = 0; run < options.runs * 2; ++run) {
+        for (int turn = 0; turn < 3; ++turn) {
+            const int k = (run + turn) % 3;
+            const double cpuBefore = CpuSeconds();
+            wall[k] = std::min(wall[k], TimedScan(dir, ext, rows[k], options.threads, keeps[k]));
+            cpu[k] = std::min(cpu[k], CpuSeconds() - cpuBefore);
+        }
+    }
+    std::printf(
+        "%-10s keep none       %8.1f ms  cpu %8.1f ms  (%zu rows)\n"
+        "%-10s keep ten missing %7.1f ms  cpu %8.1f ms  (%+.1f%% wall, %+.1f%% cpu)\n"
+        "%-10s keep one big     %7.1f ms  cpu %8.1f ms  (%zu rows)\n",
+        title, wall[0] * 1e3, cpu[0] * 1e3, rows[0], "", wall[1] * 1e3, cpu[1] * 1e3,
+        (wall[1] / wall[0] - 1) * 100, (cpu[1] / cpu[0] - 1) * 100, "", wall[2] * 1e3, cpu[2] * 1e3,
+        rows[2]);
+}
+
 }  // namespace
 
 int RunScan(const Options& options) {
@@ -124,6 +180,8 @@ int RunScan(const Options& options) {
         options.runs, TScanPool(options.threads).Readers());
     Case("ext tmp", synthetic, options, "tmp", synthetic.TmpFiles());
     Case("all files", synthetic, options, "", synthetic.Files());
+    KeepCase("ext tmp", synthetic, options, "tmp", synthetic.TmpFiles());
+    KeepCase("all files", synthetic, options, "", synthetic.Files());
     return 0;
 }
 

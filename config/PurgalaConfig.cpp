@@ -428,6 +428,16 @@ void TXMLFolderType::SetAgeText(const QString& value) {
         SetText("age", value);
     }
 }
+QString TXMLFolderType::GetKeep() {
+    return HasAttribute("keep") ? GetText("keep") : QString();
+}
+void TXMLFolderType::SetKeep(const QString& value) {
+    if (value.isEmpty()) {
+        RemoveAttribute("keep");
+    } else {
+        SetText("keep", value);
+    }
+}
 
 // ---- TXMLFoldersType --------------------------------------------------------------------------
 

@@ -90,6 +90,10 @@ public:
     // and an empty text removes it.
     virtual QString GetAgeText() = 0;
     virtual void SetAgeText(const QString& value) = 0;
+    // `keep`, the patterns of what the scan leaves alone (see scan/KeepPatterns.h), which only a
+    // folder with some carries: reading it never adds it, and an empty text removes it.
+    virtual QString GetKeep() = 0;
+    virtual void SetKeep(const QString& value) = 0;
 };
 
 // `folders`: the folders to check, in scan order.
@@ -223,6 +227,8 @@ public:
     void SetAge(std::int32_t value) override;
     QString GetAgeText() override;
     void SetAgeText(const QString& value) override;
+    QString GetKeep() override;
+    void SetKeep(const QString& value) override;
 };
 
 class TXMLFoldersType : public TXMLNodeCollection, public IXMLFoldersType {

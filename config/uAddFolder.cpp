@@ -37,6 +37,7 @@
 #include "platform/Errors.h"
 #include "platform/Failures.h"
 #include "scan/FACtrl.h"
+#include "scan/FolderSpec.h"
 
 namespace purgala {
 
@@ -272,10 +273,11 @@ bool TWrapRadioButton::hitButton(const QPoint& pos) const {
 TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     setObjectName("fmFolder");
     setWindowTitle(tr("Add Check Folder"));
-    // Taller than the folder list by the age row and the well-known places below it, and wider
-    // by what the places need to show their rules and sizes; the folder list takes that width.
+    // Taller than the folder list by the age and keep rows and the well-known places below
+    // them, and wider by what the places need to show their rules and sizes; the folder list
+    // takes that width.
     constexpr int kWider = 73;
-    setFixedSize(347 + kWider, 392);
+    setFixedSize(347 + kWider, 422);
 
     lblfolder = new QLabel(this);
     lblfolder->setObjectName("lblfolder");
@@ -330,17 +332,33 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
     spAge->setToolTip(tr("Files changed fewer days ago than this are listed unchecked"));
     lblAge->setBuddy(spAge);
 
+    lblKeep = new QLabel(tr("Keep:"), this);
+    lblKeep->setObjectName("lblKeep");
+    lblKeep->adjustSize();
+    lblKeep->move(10, 266);
+    edKeep = new QLineEdit(this);
+    edKeep->setObjectName("edKeep");
+    const int keepLeft = std::max(60, lblKeep->x() + lblKeep->width() + 6);
+    edKeep->setGeometry(keepLeft, 262, 328 + kWider - keepLeft,
+                        std::max(23, edKeep->sizeHint().height()));
+    edKeep->setPlaceholderText(tr("nothing"));
+    edKeep->setToolTip(
+        tr("Folders and files of this folder that are never listed or deleted, separated by "
+           "\";\".\nA name matches at any depth, a trailing \"/\" matches folders only, \"**\" "
+           "spans folders.\nFor example: mozilla/;*.lock;**/shader-cache/"));
+    lblKeep->setBuddy(edKeep);
+
     lblPlaces = new QLabel(tr("Well-known places:"), this);
     lblPlaces->setObjectName("lblPlaces");
-    lblPlaces->setGeometry(10, 262, 327 + kWider, 21);
+    lblPlaces->setGeometry(10, 292, 327 + kWider, 21);
     lvPlaces = new QTreeWidget(this);
     lvPlaces->setObjectName("lvPlaces");
     // Five rows, the most there are, each as tall as the desktop's font makes it.
     const int placeRows = lvPlaces->header()->sizeHint().height() +
                           5 * std::max(14, lvPlaces->fontMetrics().height() + 2) +
                           2 * lvPlaces->frameWidth() + 2;
-    lvPlaces->setGeometry(10, 284, 327 + kWider, placeRows);
-    setFixedSize(width(), std::max(392, 284 + placeRows + 10));
+    lvPlaces->setGeometry(10, 314, 327 + kWider, placeRows);
+    setFixedSize(width(), std::max(422, 314 + placeRows + 10));
     lvPlaces->setRootIsDecorated(false);
     lvPlaces->setAllColumnsShowFocus(true);
     lvPlaces->setHeaderLabels({tr("Place"), tr("Files"), tr("Holds now")});
@@ -379,7 +397,11 @@ TfmFolder::TfmFolder(QWidget* owner) : QDialog(owner) {
 }
 
 QString TfmFolder::Ext() const {
-    return EdExt2->text();
+    return BareExtensions(EdExt2->text());
+}
+
+QString TfmFolder::Keep() const {
+    return BareKeepPatterns(edKeep->text());
 }
 
 int TfmFolder::Age() const {
@@ -393,7 +415,9 @@ void TfmFolder::ShowPlaces(std::vector<TKnownPlace> places) {
     lvPlaces->clear();
     for (const TKnownPlace& place : places_) {
         const QString files =
-            place.ext.isEmpty() ? tr("every file") : QStringLiteral("*.") + place.ext;
+            place.ext.isEmpty()
+                ? tr("every file")
+                : QStringLiteral("*.") + QString(place.ext).replace(';', QStringLiteral(";*."));
         auto* row = new QTreeWidgetItem(
             lvPlaces, {PlaceText(place.path), tr("%1, %2 days").arg(files).arg(place.ageDays),
                        tr("counting...")});
@@ -447,11 +471,13 @@ void TfmFolder::PlaceChosen() {
     (place.ext.isEmpty() ? rb1 : rb3)->setChecked(true);
     EdExt2->setText(place.ext);
     spAge->setValue(place.ageDays);
+    // What to keep is named relative to a folder: the place's own has nothing to keep.
+    edKeep->clear();
 }
 
 void TfmFolder::BitBtn3Click() {
-    // Not trimmed: a blank is an extension too.
-    if (rb3->isChecked() && EdExt2->text().isEmpty()) {
+    // Nothing left once bare (" ", "*."), it would be every file: not what "File Ext =" says.
+    if (rb3->isChecked() && Ext().isEmpty()) {
         ShowMessage({this, tr("Must setup file extension!"), QApplication::applicationName(),
                      QMessageBox::NoIcon, QMessageBox::Ok});
         return;

@@ -1,6 +1,7 @@
 #pragma once
 // The add-folder dialog: the user browses to one folder, starting at the process's working
-// folder, and says whether all its files count or only those with one extension.
+// folder, says whether all its files count or only those with some extensions, and what in it
+// is to be left alone.
 
 #include <QDialog>
 #include <QListWidget>
@@ -87,6 +88,8 @@ public:
     QLineEdit* EdExt2;
     QLabel* lblAge;
     QSpinBox* spAge;  // days; 0 is no age
+    QLabel* lblKeep;
+    QLineEdit* edKeep;  // keep patterns, see scan/KeepPatterns.h
     QLabel* lblPlaces;
     QTreeWidget* lvPlaces;  // well-known places: place, what it keeps, what it holds now
     QPushButton* BitBtn2;   // "Cancel"
@@ -97,10 +100,12 @@ public:
     void dcbChange();
 
     // The results, read once the dialog has closed with Accepted: the folder highlighted in dlb
-    // (the one last opened, unless another entry was picked since), and the extension box
-    // exactly as typed.
+    // (the one last opened, unless another entry was picked since), the extensions of the
+    // extension box bare ("*.tmp; .log" gives "tmp;log"), and the keep patterns without blanks
+    // around them.
     QString Directory() const { return dlb->Chosen(); }
     QString Ext() const;
+    QString Keep() const;
     // The age in whole days below which files start unchecked; 0 for none.
     int Age() const;
 

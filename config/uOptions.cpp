@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyle>
 #include <algorithm>
 #include <exception>
 #include <string_view>
@@ -22,6 +23,7 @@
 #include "platform/Errors.h"
 #include "platform/Failures.h"
 #include "platform/FileNames.h"
+#include "scan/FolderSpec.h"
 #include "util/FileUtils.h"
 #include "util/ShellActions.h"
 
@@ -59,28 +61,42 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     SetFixedBackground(headerPalette, QPalette::Window, QPalette::WindowText, kHeaderColor);
     VT->header()->setPalette(headerPalette);
     VT->header()->setSectionResizeMode(QHeaderView::Interactive);
-    const std::pair<const char*, int> columns[] = {
-        {"No", 30}, {"Folder Name", 100}, {"Full Path", 180}, {"File Extension", 130}, {"Age", 50}};
+    const std::pair<const char*, int> columns[] = {{"No", 30},         {"Folder Name", 90},
+                                                   {"Full Path", 150}, {"File Extension", 90},
+                                                   {"Age", 40},        {"Keep", 130}};
+    // Every column fits the panel with its caption whole, whatever the desktop's font: the panel
+    // and the dialog grow where the captions need more than the columns' own widths.
+    int columnsWidth = 0;
     for (const auto& [caption, width] : columns) {
         TVirtualTreeColumn column = VT->Header().Columns().Add();
         column.SetText(tr(caption));
-        column.SetWidth(width);
+        const int fitting = std::max(width, VT->header()->sectionSizeHint(column.Index()));
+        column.SetWidth(fitting);
+        columnsWidth += fitting;
     }
+    // Room for the frames and for a vertical scroll bar once the list is long.
+    const int panelWidth =
+        std::max(462, columnsWidth + 2 + 2 * VT->frameWidth() +
+                          VT->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, VT) + 2);
+    const int grown = panelWidth - 462;
+    Panel1->resize(panelWidth, Panel1->height());
     VT->OnGetText = [this](TVirtualStringTree& sender, PVirtualNode node, int column,
                            TVSTTextType textType, std::string& cellText) {
         VTGetText(sender, node, column, textType, cellText);
     };
     VT->OnDblClick = [this](TVirtualStringTree& sender) { VTDblClick(sender); };
-    // The age is edited in its cell: F2, or a click on the selected row. A double click still
-    // opens the folder.
+    // The age and the keep patterns are edited in their cells: F2, or a click on the selected
+    // row. A double click still opens the folder.
     VT->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     VT->OnEditing = [](TVirtualStringTree&, PVirtualNode, int column, bool& allowed) {
-        allowed = column == kAgeColumn;
+        allowed = column == kAgeColumn || column == kKeepColumn;
     };
     VT->OnNewText = [this](TVirtualStringTree&, PVirtualNode node, int column,
                            const std::string& text) {
         if (column == kAgeColumn) {
             SetAge(node, text);
+        } else if (column == kKeepColumn) {
+            SetKeep(node, text);
         }
     };
     panelLayout->addWidget(VT);
@@ -102,17 +118,17 @@ TfmSetting::TfmSetting(QWidget* owner) : QDialog(owner) {
     for (QPushButton* button : {btnAdd, btnDel, btnOpen, btnExit}) {
         buttonWidth = std::max(buttonWidth, button->sizeHint().width());
     }
-    btnAdd->setGeometry(481, 39, buttonWidth, 25);
-    btnDel->setGeometry(482, 85, buttonWidth, 25);
-    btnOpen->setGeometry(481, 137, buttonWidth, 25);
-    btnExit->setGeometry(481, 337, buttonWidth, 25);
+    btnAdd->setGeometry(481 + grown, 39, buttonWidth, 25);
+    btnDel->setGeometry(482 + grown, 85, buttonWidth, 25);
+    btnOpen->setGeometry(481 + grown, 137, buttonWidth, 25);
+    btnExit->setGeometry(481 + grown, 337, buttonWidth, 25);
     // In the free space above "Close"; the dialog grows where the caption is wider than the
     // buttons.
     cbTrash = new QCheckBox(tr("Move deleted files to the trash"), this);
     cbTrash->setObjectName("cbTrash");
     const int boxWidth = cbTrash->sizeHint().width();
-    cbTrash->setGeometry(481, 297, boxWidth, std::max(25, cbTrash->sizeHint().height()));
-    setFixedSize(std::max(621 + buttonWidth - 129, 481 + boxWidth + 10), 391);
+    cbTrash->setGeometry(481 + grown, 297, boxWidth, std::max(25, cbTrash->sizeHint().height()));
+    setFixedSize(grown + std::max(621 + buttonWidth - 129, 481 + boxWidth + 10), 391);
 
     connect(btnAdd, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnAddClick));
     connect(btnDel, &QPushButton::clicked, this, GuardedSlot(this, &TfmSetting::btnDelClick));
@@ -143,6 +159,7 @@ void TfmSetting::FormShow() {
         TUpdateBracket update(*VT);
         VT->Clear();
         ages_.clear();
+        keeps_.clear();
         const auto folders = GetConfig().GetRoot()->GetFolders();
         const int count = folders->GetCount();
         for (int i = 0; i < count; ++i) {
@@ -155,6 +172,9 @@ void TfmSetting::FormShow() {
             // As written, also a value that is no number: the user sees it and can mend it.
             if (const QString age = folder->GetAgeText(); !age.isEmpty()) {
                 ages_[row] = EncodeFileName(age);
+            }
+            if (const QString keep = folder->GetKeep(); !keep.isEmpty()) {
+                keeps_[row] = EncodeFileName(keep);
             }
         }
     }
@@ -190,6 +210,11 @@ void TfmSetting::VTGetText(TVirtualStringTree& sender, PVirtualNode node, int co
                 cellText = age->second;
             }
             break;
+        case kKeepColumn:
+            if (const auto keep = keeps_.find(node); keep != keeps_.end()) {
+                cellText = keep->second;
+            }
+            break;
         default:
             break;
     }
@@ -208,6 +233,17 @@ void TfmSetting::btnAddClick() {
     data.SetText(TFieldKind::FullPath, directory);
     data.SetText(TFieldKind::FileExt, EncodeFileName(folderDialog.Ext()));
     SetAge(row, std::to_string(folderDialog.Age()));
+    SetKeep(row, EncodeFileName(folderDialog.Keep()));
+}
+
+void TfmSetting::SetKeep(PVirtualNode row, const std::string& text) {
+    // A pattern is never wrong (see scan/KeepPatterns.h): whatever is typed is taken.
+    const QString keep = BareKeepPatterns(DecodeFileName(text));
+    if (keep.isEmpty()) {
+        keeps_.erase(row);
+    } else {
+        keeps_[row] = EncodeFileName(keep);
+    }
 }
 
 void TfmSetting::SetAge(PVirtualNode row, const std::string& text) {
@@ -230,6 +266,7 @@ void TfmSetting::SetAge(PVirtualNode row, const std::string& text) {
 void TfmSetting::btnDelClick() {
     if (const PVirtualNode node = VT->FocusedNode()) {
         ages_.erase(node);
+        keeps_.erase(node);
         VT->DeleteNode(node);
         ClearFocusedRow();
     }
@@ -271,6 +308,9 @@ void TfmSetting::FormClose() {
         // Only a folder with an age carries one; a value that is no number stays as written.
         if (const auto age = ages_.find(node); age != ages_.end()) {
             folder->SetAgeText(DecodeFileName(age->second));
+        }
+        if (const auto keep = keeps_.find(node); keep != keeps_.end()) {
+            folder->SetKeep(DecodeFileName(keep->second));
         }
     }
     // Only a change is written, so that a document without the choice stays as it was.

@@ -32,6 +32,8 @@ public:
 
     // The column of each folder's age in days, empty where it has none.
     static constexpr int kAgeColumn = 4;
+    // The column of each folder's keep patterns, empty where it has none.
+    static constexpr int kKeepColumn = 5;
 
     // Fills the grid from the document's folder list, and the trash box from its choice.
     void FormShow();
@@ -57,9 +59,13 @@ private:
     void ClearFocusedRow();
     // Sets the age of `row` from what the user typed: whole days; empty or 0 for none.
     void SetAge(PVirtualNode row, const std::string& text);
+    // Sets the keep patterns of `row` from what the user typed; empty for none.
+    void SetKeep(PVirtualNode row, const std::string& text);
 
     // The age of each row that has one, as written in the document or typed.
     std::unordered_map<PVirtualNode, std::string> ages_;
+    // The keep patterns of each row that has some, as in the document or typed.
+    std::unordered_map<PVirtualNode, std::string> keeps_;
 
     bool open_ = false;  // filled from the document and not yet written back
 

@@ -1,5 +1,7 @@
 #include "scan/FolderSpec.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <utility>
 
 #include "config/AttributeValues.h"
@@ -14,33 +16,110 @@ char AsciiUpper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-}  // namespace
-
-TExtFilter::TExtFilter(std::string_view ext) : upper_(ext) {
-    for (char& c : upper_) {
+std::string Upper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
         c = AsciiUpper(c);
     }
+    return upper;
 }
 
-bool TExtFilter::Matches(std::string_view name) const {
-    if (upper_.empty()) {
-        return true;
-    }
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos || name.size() - dot - 1 != upper_.size()) {
+bool EqualsUpper(std::string_view text, const std::string& upper) {
+    if (text.size() != upper.size()) {
         return false;
     }
-    const char* e = name.data() + dot + 1;
-    for (std::size_t i = 0; i < upper_.size(); ++i) {
-        if (AsciiUpper(e[i]) != upper_[i]) {
+    for (std::size_t i = 0; i < upper.size(); ++i) {
+        if (AsciiUpper(text[i]) != upper[i]) {
             return false;
         }
     }
     return true;
 }
 
-TFolderSpec::TFolderSpec(std::string path, std::string ext, std::string ageText)
-    : path(std::move(path)), ext(std::move(ext)), filter(this->ext), ageText(std::move(ageText)) {
+std::string_view TrimmedBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+}  // namespace
+
+TExtFilter::TExtFilter(std::string_view ext) {
+    // Without a ";" the extension is taken whole, blanks included, as it always was.
+    if (ext.find(';') == std::string_view::npos) {
+        upper_ = Upper(ext);
+        return;
+    }
+    std::size_t begin = 0;
+    while (begin <= ext.size()) {
+        const std::size_t end = std::min(ext.find(';', begin), ext.size());
+        const std::string_view item = TrimmedBlanks(ext.substr(begin, end - begin));
+        begin = end + 1;
+        if (!item.empty()) {
+            more_.push_back(Upper(item));
+        }
+    }
+    if (more_.size() == 1) {
+        upper_ = std::move(more_.front());
+        more_.clear();
+    }
+}
+
+bool TExtFilter::Matches(std::string_view name) const {
+    if (MatchesAll()) {
+        return true;
+    }
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) {
+        return false;
+    }
+    const std::string_view found = name.substr(dot + 1);
+    if (more_.empty()) {
+        return EqualsUpper(found, upper_);
+    }
+    return std::any_of(more_.begin(), more_.end(),
+                       [found](const std::string& upper) { return EqualsUpper(found, upper); });
+}
+
+QString BareExtensions(const QString& typed) {
+    QStringList bare;
+    for (QString item : typed.split(u';')) {
+        item = item.trimmed();
+        if (item.startsWith(u'*')) {
+            item.remove(0, 1);
+        }
+        if (item.startsWith(u'.')) {
+            item.remove(0, 1);
+        }
+        item = item.trimmed();
+        if (!item.isEmpty() && !bare.contains(item)) {
+            bare.push_back(item);
+        }
+    }
+    return bare.join(u';');
+}
+
+QString BareKeepPatterns(const QString& typed) {
+    QStringList bare;
+    for (const QString& item : typed.split(u';')) {
+        if (const QString pattern = item.trimmed(); !pattern.isEmpty()) {
+            bare.push_back(pattern);
+        }
+    }
+    return bare.join(u';');
+}
+
+TFolderSpec::TFolderSpec(std::string path, std::string ext, std::string ageText, std::string keep)
+    : path(std::move(path)),
+      ext(std::move(ext)),
+      filter(this->ext),
+      keep(std::move(keep)),
+      keepPatterns(this->keep),
+      ageText(std::move(ageText)) {
     if (this->ageText.empty()) {
         return;
     }
@@ -53,7 +132,7 @@ TFolderSpec::TFolderSpec(std::string path, std::string ext, std::string ageText)
 
 TFolderSpec FolderSpecOf(IXMLFolderType& folder) {
     return TFolderSpec(EncodeFileName(folder.GetFullpath()), EncodeFileName(folder.GetExt()),
-                       folder.GetAgeText().toStdString());
+                       folder.GetAgeText().toStdString(), EncodeFileName(folder.GetKeep()));
 }
 
 std::vector<TFolderSpec> FolderSpecsOf(const std::shared_ptr<IXMLFoldersType>& folders) {

@@ -4,36 +4,49 @@
 // the scan, the rules and the totals all read it, so a new rule for a folder lives here, in the
 // binding and in the settings dialog, and nowhere else.
 
+#include <QString>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "scan/KeepPatterns.h"
+
 namespace purgala {
 
 class IXMLFolderType;
 class IXMLFoldersType;
 
-// Which file names count: the text after the last dot equals the extension in any ASCII letter
-// case; every name when the extension is empty. Only a-z are folded: other bytes, UTF-8 letters
-// included, must match exactly.
+// Which file names count: the text after the last dot equals the extension, or one of the
+// extensions of a list separated by ";", in any ASCII letter case; every name when there is none.
+// Only a-z are folded: other bytes, UTF-8 letters included, must match exactly. Blanks around
+// the items of a list are not part of them.
 class TExtFilter {
 public:
     explicit TExtFilter(std::string_view ext);
     bool Matches(std::string_view name) const;
-    bool MatchesAll() const { return upper_.empty(); }
+    bool MatchesAll() const { return upper_.empty() && more_.empty(); }
 
 private:
-    std::string upper_;
+    std::string upper_;              // the one extension: the common case, compared directly
+    std::vector<std::string> more_;  // a list, when there is more than one
 };
 
+// The extensions as the add-folder dialog stores them, from any way the user writes them:
+// "tmp; log", ".tmp", "*.tmp;*.log" give "tmp", "tmp;log". Empty when none is left.
+QString BareExtensions(const QString& typed);
+// Keep patterns as the dialogs store them: without blanks around them and without empty ones.
+QString BareKeepPatterns(const QString& typed);
+
 struct TFolderSpec {
-    TFolderSpec(std::string path, std::string ext, std::string ageText = {});
+    TFolderSpec(std::string path, std::string ext, std::string ageText = {}, std::string keep = {});
 
     std::string path;  // as configured, file-system bytes
     std::string ext;   // as configured
     TExtFilter filter;
+    std::string keep;  // the keep patterns as configured, file-system bytes
+    TKeepPatterns keepPatterns;
     // The age rule: files changed fewer than `ageDays` days before the scan started are listed
     // unchecked; 0 for none. An age that is no whole number of days (`badAge`) leaves every file
     // of the folder unchecked.

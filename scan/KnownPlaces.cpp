@@ -25,8 +25,7 @@ std::vector<TKnownPlace> KnownPlaces(const TPlaceRoots& roots) {
         {roots.cache, {}, 30, QObject::tr("Your cache")},
         {roots.tmp, {}, 10, QObject::tr("Temporary files")},
         {roots.varTmp, {}, 30, QObject::tr("Temporary files kept over restarts")},
-        {roots.downloads, QStringLiteral("part"), 7, QObject::tr("Partial downloads")},
-        {roots.downloads, QStringLiteral("crdownload"), 7, QObject::tr("Partial downloads")},
+        {roots.downloads, QStringLiteral("part;crdownload"), 7, QObject::tr("Partial downloads")},
     };
     std::vector<TKnownPlace> places;
     for (const TKnownPlace& place : candidates) {

@@ -89,13 +89,14 @@ TFileCount TResultRows::KeepInUse(const TOpenFiles& files) {
 }
 
 void ScanFolder(TResultTree& tree, std::string_view folderPath, std::string_view ext,
-                std::string_view ageText, unsigned readers) {
+                std::string_view ageText, unsigned readers, std::string_view keep) {
     TRowRules rules;
     TResultRows rows(tree, rules);
     TCheckTempsOptions options;
     options.readers = readers;
     options.procRoot = "/nonexistent";  // no process holds a file
-    TCheckTemps run({TFolderSpec(std::string(folderPath), std::string(ext), std::string(ageText))},
+    TCheckTemps run({TFolderSpec(std::string(folderPath), std::string(ext), std::string(ageText),
+                                 std::string(keep))},
                     rows, options);
     run.Run();
 }

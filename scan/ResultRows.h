@@ -42,9 +42,9 @@ private:
     Clock::time_point shown_;
 };
 
-// "&Check Temps" of one folder at once into `tree`, with no rule but the age of `ageText`; for
-// tests and measurements.
+// "&Check Temps" of one folder at once into `tree`, with no rule but the age of `ageText` and the
+// keep patterns `keep`; for tests and measurements.
 void ScanFolder(TResultTree& tree, std::string_view folderPath, std::string_view ext,
-                std::string_view ageText = {}, unsigned readers = 0);
+                std::string_view ageText = {}, unsigned readers = 0, std::string_view keep = {});
 
 }  // namespace purgala

@@ -138,6 +138,8 @@ struct TJob {
     std::uint32_t owner = 0;
     // Why it could not be opened, or was not read to its end; 0 when it was.
     int error = 0;
+    // Where the folder's keep patterns stand here; set before it is queued.
+    TKeepPatterns::TState keepAt;
     std::string names;
     std::vector<File> files;
     std::vector<Sub> subs;

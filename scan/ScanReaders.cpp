@@ -153,15 +153,23 @@ private:
             }
             type = stat->type;
         }
+        const TKeepPatterns& keep = walk_.spec.keepPatterns;
+        const std::string_view name(entry.name);
         if (type == TEntryType::Folder) {
-            Enter(folderFd, entry.name);
+            // A kept folder is not even opened.
+            TKeepPatterns::TState inner;
+            if (!keep.Empty() && keep.KeepsFolder(job_.keepAt, name, inner)) {
+                return;
+            }
+            Enter(folderFd, entry.name, std::move(inner));
             return;
         }
         // Regular files and links only: a FIFO, socket or device node belongs to a live program
         // or to the system. A link is an entry of its own, matched by its own name and never
-        // followed.
+        // followed. The patterns are asked only about the few names the extension lets through.
         if ((type != TEntryType::Regular && type != TEntryType::Link) ||
-            !walk_.spec.filter.Matches(entry.name)) {
+            !walk_.spec.filter.Matches(name) ||
+            (!keep.Empty() && keep.KeepsFile(job_.keepAt, name))) {
             return;
         }
         if (!stat) {
@@ -176,14 +184,14 @@ private:
             walk_.ownFiles.Contains(stat->info)) {
             return;
         }
-        const std::string_view name(entry.name);
         const auto offset = static_cast<std::uint32_t>(job_.names.size());
         job_.names.append(name);
         job_.files.push_back({offset, static_cast<std::uint16_t>(name.size()), stat->info});
     }
 
-    void Enter(int parentFd, const char* name) {
+    void Enter(int parentFd, const char* name, TKeepPatterns::TState keepAt) {
         auto child = std::make_unique<TJob>(pool_, walk_, &job_, name);
+        child->keepAt = std::move(keepAt);
         // Opened ahead while the parent is open, as long as the budget of open files allows;
         // beyond it the reader of the sub-folder reaches it by its names.
         if (pool_.heldFds.load() < pool_.fdBudget) {

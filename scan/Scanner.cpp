@@ -12,6 +12,7 @@ TFolderScan::TFolderScan(TScanPool& pool, const TFolderSpec& spec, IScanConsumer
     TScanPool::TState& state = *pool_.state_;
     walk_ = std::make_unique<TWalk>(state, spec_);
     walk_->root = std::make_unique<TJob>(state, *walk_, nullptr, std::string_view());
+    walk_->root->keepAt = spec_.keepPatterns.Start();
     walk_->stack.push_back(TWalk::Frame{walk_->root.get()});
     {
         const std::lock_guard lock(state.mutex);

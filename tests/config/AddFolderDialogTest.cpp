@@ -77,9 +77,9 @@ protected:
 TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     TfmFolder dialog;
     EXPECT_EQ(dialog.windowTitle(), "Add Check Folder");
-    // The age row, and below it the places, as tall as the font makes five rows.
+    // The age and keep rows, and below them the places, as tall as the font makes five rows.
     EXPECT_EQ(dialog.width(), 420);
-    EXPECT_GE(dialog.height(), 392);
+    EXPECT_GE(dialog.height(), 422);
     EXPECT_LE(dialog.lvPlaces->geometry().bottom(), dialog.height());
     EXPECT_EQ(dialog.GroupBox1->title(), "Options");
     EXPECT_EQ(dialog.rb1->text(), "Check all files");
@@ -90,6 +90,10 @@ TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     EXPECT_TRUE(dialog.rb1->isChecked());
     EXPECT_TRUE(dialog.EdExt2->text().isEmpty());
     EXPECT_EQ(dialog.lblfolder->toolTip(), work_);
+    EXPECT_EQ(dialog.lblKeep->text(), "Keep:");
+    EXPECT_TRUE(dialog.edKeep->text().isEmpty());
+    EXPECT_TRUE(dialog.edKeep->toolTip().contains("mozilla/;*.lock;**/shader-cache/"));
+    EXPECT_LE(dialog.edKeep->geometry().bottom(), dialog.height());
 
     dialog.show();
     QTest::mouseClick(dialog.BitBtn3, Qt::LeftButton);
@@ -97,6 +101,7 @@ TEST_F(AddFolderDialogTest, OkAtOnceGivesTheWorkingFolderAndAnEmptyExtension) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.Directory(), work_);
     EXPECT_EQ(dialog.Ext(), "");
+    EXPECT_EQ(dialog.Keep(), "");
     EXPECT_TRUE(messages_.empty());
 }
 
@@ -104,11 +109,18 @@ TEST_F(AddFolderDialogTest, AnEmptyExtensionIsRefusedOnlyForTheExtensionChoice) 
     struct Case {
         bool special;
         const char* typed;
-        bool accepted;
+        const char* stored;  // nullptr: refused
     };
+    // Whatever is left once the extensions are bare counts: nothing left is no extension.
     const Case cases[] = {
-        {false, "", true}, {false, "tmp", true}, {true, "", false},
-        {true, " ", true}, {true, ".tmp", true},
+        {false, "", ""},
+        {false, "tmp", "tmp"},
+        {true, "", nullptr},
+        {true, " ", nullptr},
+        {true, "*.;", nullptr},
+        {true, ".tmp", "tmp"},
+        {true, "tmp; log", "tmp;log"},
+        {true, "*.tmp;*.log", "tmp;log"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.special ? "special" : "all") + " '" + c.typed + "'");
@@ -122,11 +134,11 @@ TEST_F(AddFolderDialogTest, AnEmptyExtensionIsRefusedOnlyForTheExtensionChoice) 
         }
         QTest::keyClicks(dialog.EdExt2, c.typed);
         QTest::mouseClick(dialog.BitBtn3, Qt::LeftButton);
-        if (c.accepted) {
+        if (c.stored != nullptr) {
             EXPECT_TRUE(messages_.empty());
             EXPECT_EQ(dialog.result(), QDialog::Accepted);
             EXPECT_FALSE(dialog.isVisible());
-            EXPECT_EQ(dialog.Ext(), c.typed);  // exactly as typed: no trimming, dot kept
+            EXPECT_EQ(dialog.Ext(), c.stored);
         } else {
             ASSERT_EQ(messages_.size(), 1u);
             EXPECT_EQ(messages_[0].text, "Must setup file extension!");
@@ -295,14 +307,14 @@ TEST_F(AddFolderDialogTest, AFileSystemRootGivesItsOwnPath) {
 
 TEST_F(AddFolderDialogTest, AWellKnownPlaceFillsInFolderFilesAndAgeButAddsNothing) {
     WriteFile(temp_ / "down/a.part", "1234");
-    WriteFile(temp_ / "down/b.part", "12");
+    WriteFile(temp_ / "down/b.crdownload", "12");
     TfmFolder dialog;
     dialog.show();
     dialog.ShowPlaces(
         {{Q(temp_ / "work/.cache"), {}, 30, "cache"}, {Q(temp_ / "down"), "part", 7, "downloads"}});
     ASSERT_EQ(dialog.lvPlaces->topLevelItemCount(), 2);
     QTreeWidgetItem* down = dialog.lvPlaces->topLevelItem(1);
-    EXPECT_EQ(down->text(1), "*.part, 7 days");
+    EXPECT_EQ(down->text(1), "*.part;*.crdownload, 7 days");
     // Counted in slices between the dialog's events.
     EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.PlacesMeasured(); }, 10000));
     EXPECT_EQ(down->text(2), "2 files (6.00 B)");
@@ -312,8 +324,9 @@ TEST_F(AddFolderDialogTest, AWellKnownPlaceFillsInFolderFilesAndAgeButAddsNothin
     EXPECT_EQ(dialog.Directory(), Q(temp_ / "down"));
     EXPECT_EQ(dialog.lblfolder->toolTip(), Q(temp_ / "down"));
     EXPECT_TRUE(dialog.rb3->isChecked());
-    EXPECT_EQ(dialog.Ext(), "part");
+    EXPECT_EQ(dialog.Ext(), "part;crdownload");
     EXPECT_EQ(dialog.Age(), 7);
+    dialog.edKeep->setText("keep/");
 
     // By the keyboard too; every file clears the extension box.
     dialog.lvPlaces->setFocus();
@@ -322,6 +335,7 @@ TEST_F(AddFolderDialogTest, AWellKnownPlaceFillsInFolderFilesAndAgeButAddsNothin
     EXPECT_TRUE(dialog.rb1->isChecked());
     EXPECT_EQ(dialog.Ext(), "");
     EXPECT_EQ(dialog.Age(), 30);
+    EXPECT_EQ(dialog.Keep(), "");  // it named what to keep in another folder
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }

@@ -7,10 +7,12 @@
 #include <QCoreApplication>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "config/Config.h"
 #include "config/ConfigLocation.h"
 #include "platform/Errors.h"
+#include "scan/FolderSpec.h"
 #include "tests/TestSupport.h"
 
 namespace purgala {
@@ -198,6 +200,23 @@ TEST_F(ConfigTest, SaveKeepsUnknownContentAndWhatReadingAdded) {
     EXPECT_EQ(ReadFile(file_), std::string(ConfigHeader) +
                                    "<config versionNo=\"7\" x=\"1\"><nodes><node Width=\"9\" "
                                    "Name=\"\"/></nodes><extra a=\"b\"/><folders/></config>");
+}
+
+// Reading a document's folders as a scan does (keep patterns included, which it does not
+// have) and saving it gives the file back byte for byte.
+TEST_F(ConfigTest, ADocumentWithoutKeepPatternsIsReadScannedAndSavedByteForByte) {
+    const std::string text =
+        std::string(ConfigHeader) + "<config versionNo=\"2\">" + kNodes +
+        "<folders><folder name=\"A\" fullpath=\"/a\" options=\"3\" ext=\"tmp\"/>"
+        "<folder name=\"B\" fullpath=\"/b\" ext=\"\" age=\"7\"/></folders></config>";
+    WriteFile(file_, text);
+    const std::vector<TFolderSpec> specs = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
+    ASSERT_EQ(specs.size(), 2u);
+    EXPECT_TRUE(specs[0].keepPatterns.Empty());
+    EXPECT_TRUE(specs[0].filter.Matches("x.TMP"));
+    EXPECT_EQ(GetConfig().GetRoot()->GetFolders()->GetFolder(1)->GetKeep(), QString());
+    GetConfig().Save();
+    EXPECT_EQ(ReadFile(file_), text);
 }
 
 TEST_F(ConfigTest, FailedSaveKeepsOldFile) {

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -126,12 +127,15 @@ TEST_F(SettingsDialogTest, AnEmptyListOpensEmptyAndClosesIntoAnEmptyFolderList) 
         EXPECT_LT(button->geometry().right(), dialog.width());
     }
     TVirtualTreeColumns& columns = dialog.VT->Header().Columns();
-    ASSERT_EQ(columns.Count(), 5);
-    const QStringList captions = {"No", "Folder Name", "Full Path", "File Extension", "Age"};
-    const int widths[] = {30, 100, 180, 130, 50};
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(columns.Count(), 6);
+    const QStringList captions = {"No",  "Folder Name", "Full Path", "File Extension",
+                                  "Age", "Keep"};
+    const int widths[] = {30, 90, 150, 90, 40, 130};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(columns.Items(i).Text(), captions[i]);
-        EXPECT_EQ(dialog.VT->header()->sectionSize(i), widths[i]);
+        // Never narrower than planned, nor than its caption.
+        EXPECT_GE(dialog.VT->header()->sectionSize(i), widths[i]);
+        EXPECT_GE(dialog.VT->header()->sectionSize(i), dialog.VT->header()->sectionSizeHint(i));
     }
     EXPECT_EQ(dialog.btnAdd->text(), "Add Folder To Check");
     EXPECT_EQ(dialog.btnDel->text(), "Delete Selected Folder");
@@ -144,6 +148,31 @@ TEST_F(SettingsDialogTest, AnEmptyListOpensEmptyAndClosesIntoAnEmptyFolderList) 
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(FoldersInFile(), "<folders/>");
     EXPECT_TRUE(messages_.empty());
+}
+
+// Every column, Age and Keep included, is seen whole without scrolling sideways, also once the
+// list is long enough for a vertical scroll bar; the panel stays left of the buttons.
+TEST_F(SettingsDialogTest, EveryColumnFitsThePanelWithoutScrollingSideways) {
+    std::string folders;
+    for (int i = 0; i < 40; ++i) {
+        folders += "<folder name=\"f" + std::to_string(i) +
+                   "\" fullpath=\"/f\" ext=\"tmp;log\" "
+                   "age=\"7\" keep=\"mozilla/;*.lock\"/>";
+    }
+    WriteConfig(ConfigWithFolders(folders));
+    TfmSetting dialog;
+    dialog.show();
+    TVirtualStringTree& grid = *dialog.VT;
+    // The scroll bars follow the layout of the rows, which comes with the next events.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.verticalScrollBar()->isVisible(); }));
+    EXPECT_EQ(grid.horizontalScrollBar()->maximum(), 0);
+    int columnsWidth = 0;
+    for (int i = 0; i < grid.header()->count(); ++i) {
+        columnsWidth += grid.header()->sectionSize(i);
+    }
+    EXPECT_LE(columnsWidth, grid.viewport()->width());
+    EXPECT_LT(dialog.Panel1->geometry().right(), dialog.btnAdd->geometry().left());
+    EXPECT_LT(dialog.cbTrash->geometry().right(), dialog.width());
 }
 
 TEST_F(SettingsDialogTest, AnUnchangedListIsRewrittenInOrderWithoutOptions) {
@@ -220,14 +249,17 @@ TEST_F(SettingsDialogTest, DeletingTheSecondOfThreeRenumbersAndWritesTheOthers) 
               "<folder name=\"C\" fullpath=\"/c\" ext=\"log\"/></folders>");
 }
 
-TEST_F(SettingsDialogTest, AddedFoldersKeepTheirExtensionAsTypedAndMayRepeat) {
+// The add-folder dialog's extensions come bare, its keep patterns into their own column.
+TEST_F(SettingsDialogTest, AddedFoldersKeepTheirExtensionsBareAndMayRepeat) {
     fs::create_directories(data_ / "cache.d");
     const QString folder = QString::fromStdString(data_ / "cache.d");
-    const auto choose = [folder](const char* ext, bool special, bool accept) {
+    const auto choose = [folder](const char* ext, bool special, bool accept,
+                                 const char* keep = "") {
         return [=](TfmFolder& dialog) {
             dialog.dlb->SetDirectory(folder);
             dialog.rb3->setChecked(special);
             dialog.EdExt2->setText(ext);
+            dialog.edKeep->setText(keep);
             if (accept) {
                 dialog.BitBtn3Click();
             } else {
@@ -235,7 +267,7 @@ TEST_F(SettingsDialogTest, AddedFoldersKeepTheirExtensionAsTypedAndMayRepeat) {
             }
         };
     };
-    answers_.push_back(choose(".tmp", true, true));
+    answers_.push_back(choose("*.tmp; *.LOG", true, true, " mozilla/ ;; *.lock"));
     answers_.push_back(choose("", false, true));  // "Check all files", the same folder again
     answers_.push_back(choose("log", true, false));
     answers_.push_back([](TfmFolder& dialog) { dialog.close(); });
@@ -248,13 +280,55 @@ TEST_F(SettingsDialogTest, AddedFoldersKeepTheirExtensionAsTypedAndMayRepeat) {
     EXPECT_TRUE(answers_.empty());
     const std::string path = data_ / "cache.d";
     ASSERT_EQ(FolderDisplayName(path), "cache");
-    EXPECT_EQ(GridCells(dialog), (Cells{{"1", "cache", path, ".tmp"}, {"2", "cache", path, ""}}));
+    EXPECT_EQ(GridCells(dialog),
+              (Cells{{"1", "cache", path, "tmp;LOG"}, {"2", "cache", path, ""}}));
+    EXPECT_EQ(dialog.VT->IndexOf(Row(dialog, 0), TfmSetting::kKeepColumn).data().toString(),
+              "mozilla/;*.lock");
     EXPECT_EQ(ReadFile(File()), DefaultConfigText);  // the file changes only at close
 
     QTest::mouseClick(dialog.btnExit, Qt::LeftButton);
     EXPECT_EQ(FoldersInFile(), "<folders><folder name=\"cache\" fullpath=\"" + path +
-                                   "\" ext=\".tmp\"/><folder name=\"cache\" fullpath=\"" + path +
-                                   "\" ext=\"\"/></folders>");
+                                   "\" ext=\"tmp;LOG\" keep=\"mozilla/;*.lock\"/>"
+                                   "<folder name=\"cache\" fullpath=\"" +
+                                   path + "\" ext=\"\"/></folders>");
+}
+
+// Keep patterns show in their own column and are edited there, like ages; only a folder with
+// some carries them, and a document without them is written as it was.
+TEST_F(SettingsDialogTest, KeepPatternsAreEditedInTheirCellAndWrittenOnlyWhereSet) {
+    WriteConfig(
+        ConfigWithFolders("<folder name=\"A\" fullpath=\"/a\" ext=\"tmp;log\" age=\"7\" "
+                          "keep=\"mozilla/;*.lock\"/>"
+                          "<folder name=\"B\" fullpath=\"/b\" ext=\"tmp\"/>"));
+    TfmSetting dialog;
+    dialog.show();
+    TVirtualStringTree& grid = *dialog.VT;
+    const auto keep = [&](int row) {
+        return grid.IndexOf(Row(dialog, row), TfmSetting::kKeepColumn);
+    };
+    EXPECT_EQ(GridCells(dialog)[0][3], "tmp;log");  // as stored
+    EXPECT_EQ(keep(0).data().toString(), "mozilla/;*.lock");
+    EXPECT_EQ(keep(1).data().toString(), "");
+    EXPECT_TRUE(keep(0).flags() & Qt::ItemIsEditable);
+
+    QAbstractItemModel& model = *grid.model();
+    model.setData(keep(0), " ", Qt::EditRole);  // none
+    model.setData(keep(1), "**/shader-cache/ ; [x", Qt::EditRole);
+    EXPECT_EQ(keep(0).data().toString(), "");
+    EXPECT_EQ(keep(1).data().toString(), "**/shader-cache/;[x");
+
+    QTest::mouseClick(dialog.btnExit, Qt::LeftButton);
+    EXPECT_EQ(FoldersInFile(),
+              "<folders><folder name=\"A\" fullpath=\"/a\" ext=\"tmp;log\" age=\"7\"/>"
+              "<folder name=\"B\" fullpath=\"/b\" ext=\"tmp\" keep=\"**/shader-cache/;[x\"/>"
+              "</folders>");
+
+    // Opened and closed again without a change: the file stays byte for byte.
+    const std::string saved = ReadFile(File());
+    TfmSetting again;
+    again.show();
+    again.close();
+    EXPECT_EQ(ReadFile(File()), saved);
 }
 
 // Ages show in a column of their own and are edited there; only a folder with a rule carries

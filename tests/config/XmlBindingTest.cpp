@@ -102,6 +102,27 @@ TEST_F(XmlTest, AgeIsWrittenOnlyForAFolderWithARule) {
     EXPECT_EQ(Xml(*bad), "<folder name=\"c\"/>");
 }
 
+// Only a folder with keep patterns carries `keep`, as written, after what it had.
+TEST_F(XmlTest, KeepIsWrittenOnlyForAFolderWithPatterns) {
+    auto folders = Folders(
+        "<folder name=\"a\" ext=\"tmp\"/>"
+        "<folder name=\"b\" keep=\"mozilla/;*.lock\" ext=\"tmp;log\"/>");
+    auto plain = folders->GetFolder(0);
+    EXPECT_EQ(plain->GetKeep(), QString());
+    EXPECT_EQ(Xml(*plain), "<folder name=\"a\" ext=\"tmp\"/>");
+    plain->SetKeep("**/shader-cache/;a&b");
+    plain->SetAge(3);
+    EXPECT_EQ(Xml(*plain),
+              "<folder name=\"a\" ext=\"tmp\" keep=\"**/shader-cache/;a&amp;b\" age=\"3\"/>");
+    auto kept = folders->GetFolder(1);
+    EXPECT_EQ(kept->GetKeep(), "mozilla/;*.lock");
+    EXPECT_EQ(kept->GetExt(), "tmp;log");
+    kept->SetKeep("*.swp");  // in its place
+    EXPECT_EQ(Xml(*kept), "<folder name=\"b\" keep=\"*.swp\" ext=\"tmp;log\"/>");
+    kept->SetKeep({});
+    EXPECT_EQ(Xml(*kept), "<folder name=\"b\" ext=\"tmp;log\"/>");
+}
+
 TEST_F(XmlTest, IntegerGetterRaisesEveryTimeOnMissingEmptyOrBadValue) {
     auto nodes = Load(
                      "<config><nodes><node Name=\"A\" Index=\"\"/><node Width=\"1.5\"/>"

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -203,6 +205,50 @@ TEST(CheckTempsTest, AStopEndsTheWalkKeepingWhatWasHandedOver) {
     EXPECT_EQ(recorder.events.back(), "done " + temp.Path());  // the second folder never began
 }
 
+// A kept folder is passed by without being opened: nothing in it reaches a reader, and one that
+// could not be read is no failure. A kept file is not listed; everything else is, as before.
+TEST(CheckTempsTest, KeptFoldersAreNeverReadAndKeptFilesNeverListed) {
+    const TempDir temp;
+    for (const char* name :
+         {"a.tmp", "x.lock", "sub/b.tmp", "sub/mozilla/inside.tmp", "sub/locked/inside.tmp",
+          "cache/c.tmp", "cache/shader-cache/s/inside.tmp", "other/cache/d.tmp"}) {
+        WriteFile(temp / name);
+    }
+    ASSERT_EQ(::chmod((temp / "sub/locked").c_str(), 0), 0);
+    TRecorder recorder;
+    TCheckTempsOptions options = Quiet();
+    std::mutex mutex;
+    std::vector<std::string> read;  // every entry a reader handled
+    options.disturb = [&](std::string_view name) {
+        const std::lock_guard lock(mutex);
+        read.emplace_back(name);
+    };
+    TCheckTemps run({TFolderSpec(temp.Path(), "tmp;lock", {},
+                                 "mozilla/;locked/;*.lock;/cache/**/shader-cache/")},
+                    recorder, options);
+    run.Run();
+    ::chmod((temp / "sub/locked").c_str(), 0700);
+    // Between "begun" and "done", in the order the folders give their entries.
+    std::vector<std::string> files(recorder.events.begin() + 1, recorder.events.end() - 1);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{
+                         "file " + temp / "a.tmp 0", "file " + temp / "cache/c.tmp 0",
+                         "file " + temp / "other/cache/d.tmp 0", "file " + temp / "sub/b.tmp 0"}));
+    EXPECT_TRUE(run.Result().unreadable.empty());
+    EXPECT_EQ(std::count(read.begin(), read.end(), "inside.tmp"), 0);
+    EXPECT_EQ(std::count(read.begin(), read.end(), "s"), 0);
+    EXPECT_EQ(std::count(read.begin(), read.end(), "mozilla"), 1);  // met, not entered
+    // Without the patterns the same walk reads them and finds the locked folder unreadable
+    // (where the tests run without root's right to read anything).
+    TRecorder plain;
+    TCheckTemps all({TFolderSpec(temp.Path(), "tmp;lock")}, plain, Quiet());
+    ASSERT_EQ(::chmod((temp / "sub/locked").c_str(), 0), 0);
+    all.Run();
+    ::chmod((temp / "sub/locked").c_str(), 0700);
+    EXPECT_EQ(all.Result().totals.listed.count, ::geteuid() == 0 ? 8u : 7u);
+    EXPECT_EQ(all.Result().unreadable.size(), ::geteuid() == 0 ? 0u : 1u);
+}
+
 // The folders of a document, one spec each, in document order.
 TEST(CheckTempsTest, EachFolderOfTheDocumentGivesOneSpec) {
     const TempDir program;
@@ -212,7 +258,8 @@ TEST(CheckTempsTest, EachFolderOfTheDocumentGivesOneSpec) {
               test::ConfigWithFolders(
                   "<folder name=\"a\" fullpath=\"/x/a\" ext=\"tmp\"/>"
                   "<folder name=\"b\" fullpath=\"/x/b\" ext=\"\" age=\"7\"/>"
-                  "<folder name=\"c\" fullpath=\"/x/\xC3\xA9\" ext=\"log\" age=\"soon\"/>"));
+                  "<folder name=\"c\" fullpath=\"/x/\xC3\xA9\" ext=\"log;bak\" age=\"soon\" "
+                  "keep=\"\xC3\xA9t\xC3\xA9/;*.lock\"/>"));
     const std::vector<TFolderSpec> specs = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
     ResetConfigForTesting();
     SetProgramDirForTesting({});
@@ -225,6 +272,10 @@ TEST(CheckTempsTest, EachFolderOfTheDocumentGivesOneSpec) {
     EXPECT_EQ(specs[2].path, "/x/\xC3\xA9");
     EXPECT_TRUE(specs[2].badAge);
     EXPECT_EQ(specs[2].ageText, "soon");
+    EXPECT_TRUE(specs[0].keepPatterns.Empty());
+    EXPECT_TRUE(specs[2].filter.Matches("x.BAK"));
+    EXPECT_EQ(specs[2].keep, "\xC3\xA9t\xC3\xA9/;*.lock");
+    EXPECT_TRUE(specs[2].keepPatterns.Keeps("a/\xC3\xA9t\xC3\xA9", true));
 }
 
 }  // namespace

@@ -39,8 +39,7 @@ TEST(KnownPlacesTest, OnlyPlacesThatExistAreOfferedWithTheirRules) {
                       Q(temp / "home/Downloads"), Q(temp / "home")};
     EXPECT_EQ(paths(KnownPlaces(roots)),
               QStringList({Q(temp / "cache") + "  30", Q(temp / "tmp") + "  10",
-                           Q(temp / "home/Downloads") + " part 7",
-                           Q(temp / "home/Downloads") + " crdownload 7"}));
+                           Q(temp / "home/Downloads") + " part;crdownload 7"}));
 
     // A download folder that is the home itself (user-dirs.dirs turns it off so) is no place.
     roots.downloads = Q(temp / "home/");
@@ -54,8 +53,9 @@ TEST(KnownPlacesTest, EachPlaceIsCountedByItsOwnRules) {
     WriteFile(temp / "cache/two", "123");
     WriteFile(temp / "down/movie.mkv.part", "1234567");
     WriteFile(temp / "down/movie.mkv", "123");
+    WriteFile(temp / "down/song.crdownload", "12");
     TPlaceMeasure measure({{Q(temp / "cache"), {}, 30, "cache"},
-                           {Q(temp / "down"), "part", 7, "downloads"},
+                           {Q(temp / "down"), "part;crdownload", 7, "downloads"},
                            {Q(temp / "gone"), {}, 10, "vanished since it was offered"}});
     std::vector<std::size_t> finished;
     while (!measure.Done()) {
@@ -66,7 +66,7 @@ TEST(KnownPlacesTest, EachPlaceIsCountedByItsOwnRules) {
     }
     EXPECT_EQ(finished, (std::vector<std::size_t>{0, 1, 2}));
     EXPECT_EQ(measure.Result(0).totals.listed, (TFileCount{2, 8}));
-    EXPECT_EQ(measure.Result(1).totals.listed, (TFileCount{1, 7}));
+    EXPECT_EQ(measure.Result(1).totals.listed, (TFileCount{2, 9}));
     // Files written just now are all recent: none would be checked.
     EXPECT_EQ(measure.Result(0).totals.checked, (TFileCount{0, 0}));
     EXPECT_EQ(measure.Result(2).unreadable.size(), 1u);

@@ -74,5 +74,31 @@ TEST(DeleteRunTest, CheckedRowsGoAndEverythingElseStays) {
     EXPECT_TRUE(Exists(temp / "sub"));
 }
 
+// Everything a scan with keep patterns lists goes; nothing under a kept folder, and no kept
+// file, is touched.
+TEST(DeleteRunTest, WhatAFolderKeepsStaysOnDisk) {
+    const TempDir temp;
+    const std::vector<std::string> gone = {"a.tmp", "sub/b.log", "sub/deep/c.tmp"};
+    const std::vector<std::string> kept = {"x.lock.tmp", "sub/mozilla/d.tmp",
+                                           "sub/mozilla/inner/e.log", "cache/f.tmp"};
+    for (const auto* list : {&gone, &kept}) {
+        for (const std::string& name : *list) {
+            WriteFile(temp / name, "x");
+        }
+    }
+    TResultTree tree;
+    ScanFolder(tree, temp.Path(), "tmp;log", {}, 0, "mozilla/;*.lock.*;/cache");
+    ASSERT_EQ(tree.ChildCount(tree.GetFirst()), gone.size());
+    TDeleteRun run(tree, /*toTrash=*/false);
+    run.Run();
+    EXPECT_TRUE(run.Failures().all.empty());
+    for (const std::string& name : gone) {
+        EXPECT_FALSE(Exists(temp / name)) << name;
+    }
+    for (const std::string& name : kept) {
+        EXPECT_TRUE(Exists(temp / name)) << name;
+    }
+}
+
 }  // namespace
 }  // namespace purgala
