@@ -310,8 +310,8 @@ TEST_F(AddFolderDialogTest, AWellKnownPlaceFillsInFolderFilesAndAgeButAddsNothin
     WriteFile(temp_ / "down/b.crdownload", "12");
     TfmFolder dialog;
     dialog.show();
-    dialog.ShowPlaces(
-        {{Q(temp_ / "work/.cache"), {}, 30, "cache"}, {Q(temp_ / "down"), "part", 7, "downloads"}});
+    dialog.ShowPlaces({{Q(temp_ / "work/.cache"), {}, 30, "cache"},
+                       {Q(temp_ / "down"), "part;crdownload", 7, "downloads"}});
     ASSERT_EQ(dialog.lvPlaces->topLevelItemCount(), 2);
     QTreeWidgetItem* down = dialog.lvPlaces->topLevelItem(1);
     EXPECT_EQ(down->text(1), "*.part;*.crdownload, 7 days");
