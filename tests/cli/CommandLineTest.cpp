@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/Config.h"
@@ -78,7 +81,7 @@ std::string ReadBack(std::FILE* file) {
     return text;
 }
 
-TOutcome RunArgs(std::vector<std::string> args) {
+TOutcome RunArgs(std::vector<std::string> args, const std::atomic<bool>* stop = nullptr) {
     std::vector<char*> argv;
     args.insert(args.begin(), "purgala");
     for (std::string& arg : args) {
@@ -93,6 +96,7 @@ TOutcome RunArgs(std::vector<std::string> args) {
     context.out = ::fileno(out);
     context.err = ::fileno(err);
     context.scan.startNanos = kStart;
+    context.stop = stop;
     TOutcome outcome;
     outcome.status = Run(parsed.command, context);
     outcome.out = ReadBack(out);
@@ -296,6 +300,78 @@ TEST_P(CleanTest, CleanLeavesWhatDeleteAfterCheckTempsLeaves) {
         }
     }
     EXPECT_EQ(trashed, toTrash ? 6u : 0u);
+    if (toTrash && std::system("command -v trash-list >/dev/null") == 0) {
+        // The desktop's own tools see them where they came from.
+        std::string shown;
+        std::FILE* list = ::popen("trash-list 2>/dev/null | cut -d' ' -f3- | sort", "r");
+        ASSERT_NE(list, nullptr);
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, list)) > 0;) {
+            shown.append(buffer, got);
+        }
+        ::pclose(list);
+        for (const char* name : {"/aged/link.tmp", "/aged/old.tmp", "/aged/sub/old2.tmp"}) {
+            EXPECT_NE(shown.find(temp / "cli" + name + "\n"), std::string::npos) << shown;
+        }
+    }
+}
+
+// A stop in the middle of a clean, as SIGTERM asks for one, finishes the file in hand: every
+// file is then intact where it was, or in the trash with its info file, and nothing else is.
+TEST(CommandLineTest, AStopInTheMiddleOfACleanLosesNothing) {
+    const TempDir temp;
+    constexpr int kFiles = 3000;
+    for (int i = 0; i < kFiles; ++i) {
+        WriteFile(temp / ("aged/d" + std::to_string(i % 7) + "/f" + std::to_string(i) + ".tmp"),
+                  std::to_string(i));
+    }
+    WriteFile(temp / "purgala.xml", Document(Folder(temp / "aged", "tmp", "1"), true));
+    const test::ScopedEnv data("XDG_DATA_HOME", temp / "data");
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        // Once some went, as a user's Ctrl+C would come.
+        std::error_code error;
+        while (!fs::exists(temp / "data/Trash/info", error) ||
+               std::distance(fs::directory_iterator(temp / "data/Trash/info", error),
+                             fs::directory_iterator()) < 50) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        stop = true;
+    });
+    const TOutcome outcome = RunArgs({"--config", temp / "purgala.xml", "--clean"}, &stop);
+    stopper.join();
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_NE(outcome.err.find("Stopped while moving to the trash from " + temp / "aged; "),
+              std::string::npos)
+        << outcome.err;
+
+    std::size_t trashed = 0;
+    for (const auto& entry : fs::directory_iterator(temp / "data/Trash/files")) {
+        const std::string name = entry.path().filename().string();
+        const std::string info = test::ReadFile(temp / ("data/Trash/info/" + name + ".trashinfo"));
+        const std::size_t at = info.find("Path=");
+        ASSERT_NE(at, std::string::npos) << info;
+        const std::string from = info.substr(at + 5, info.find('\n', at) - at - 5);
+        EXPECT_FALSE(test::Exists(from)) << from << " is in the trash and still there";
+        EXPECT_EQ(test::ReadFile(entry.path()), name.substr(1, name.size() - 5));
+        ++trashed;
+    }
+    std::size_t infos = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(temp / "data/Trash/info")) {
+        ++infos;
+    }
+    EXPECT_EQ(infos, trashed) << "an info file without its file";
+    std::size_t left = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(temp / "aged")) {
+        if (entry.is_regular_file()) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(test::ReadFile(entry.path()), name.substr(1, name.size() - 5));
+            ++left;
+        }
+    }
+    EXPECT_GE(trashed, 50u);
+    EXPECT_GT(left, 0u) << "the stop came too late to stop anything";
+    EXPECT_EQ(trashed + left, static_cast<std::size_t>(kFiles));
 }
 
 INSTANTIATE_TEST_SUITE_P(Removals, CleanTest, ::testing::Values(TRemoval::Delete, TRemoval::Trash),
