@@ -61,14 +61,12 @@ headless)
     printf '%s' "$document" >"$work/doc.xml"
     cp "$work/doc.xml" "$work/before.xml"
     env -i HOME="$work/home" PATH=/usr/bin:/bin "$program" --config "$work/doc.xml" --list \
-        >"$out" 2>"$err"
-    [ $? -eq 0 ] || fail "--list ended with $?"
+        >"$out" 2>"$err" || fail "--list ended with $?"
     [ "$(cat "$out")" = "$work/plain/a.tmp" ] || fail "--list printed the wrong files"
     grep -qx '2 files (2.00 B) listed, 1 (1.00 B) checked, 1 left unchecked as recent, in use or another user.s' "$err" ||
         fail "--list summed up wrongly"
     env -i HOME="$work/home" PATH=/usr/bin:/bin "$program" --config "$work/doc.xml" --clean \
-        >"$out" 2>"$err"
-    [ $? -eq 0 ] || fail "--clean ended with $?"
+        >"$out" 2>"$err" || fail "--clean ended with $?"
     grep -qx "$work/plain has no age: it is cleaned only from the window" "$err" ||
         fail "--clean did not name the folder it skipped"
     [ -f "$work/plain/a.tmp" ] && [ -f "$work/aged/b.tmp" ] || fail "--clean removed a kept file"
