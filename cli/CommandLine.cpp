@@ -103,7 +103,9 @@ private:
 // place and cleared before any message.
 class TMessages {
 public:
-    explicit TMessages(int fd) : fd_(fd), terminal_(::isatty(fd) == 1) {}
+    // No progress line where the paths go to the same terminal: it would break them up.
+    explicit TMessages(int fd, int out = -1)
+        : fd_(fd), terminal_(::isatty(fd) == 1 && (out < 0 || ::isatty(out) != 1)) {}
     ~TMessages() { ClearProgress(); }
     TMessages(const TMessages&) = delete;
     TMessages& operator=(const TMessages&) = delete;
@@ -438,7 +440,7 @@ int OutputFailure(TMessages& messages, const TFdOutput& out) {
 int List(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec> specs,
          const TRunContext& context) {
     TFdOutput out(context.out);
-    TMessages messages(context.err);
+    TMessages messages(context.err, context.out);
     std::unique_ptr<TCommandConsumer> consumer;
     if (command.csv) {
         consumer = std::make_unique<TCsvPrinter>(out, ExportedColumns(root));
@@ -466,7 +468,7 @@ int List(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec>
 int Clean(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec> specs,
           const TRunContext& context) {
     TFdOutput out(context.out);
-    TMessages messages(context.err);
+    TMessages messages(context.err, context.out);
     // A folder without an age has nothing that says which of its files may go unseen.
     std::vector<TFolderSpec> aged;
     for (TFolderSpec& spec : specs) {
