@@ -16,6 +16,7 @@
 #include "platform/Dialogs.h"
 #include "platform/FileNames.h"
 #include "scan/FACtrl.h"
+#include "scan/ShownTexts.h"
 #include "util/DeleteRun.h"
 #include "util/FileUtils.h"
 
@@ -150,21 +151,9 @@ void TFMMain::btnOpenFolderClick() {
         btnOpenFolder, [&](TDeleteRun::Clock::time_point deadline) { return run.Step(deadline); },
         [&run] { run.Stop(); });
     run.EndUpdate();
-    QString lead;
-    if (toTrash) {
-        // The space is freed only when the trash is emptied.
-        lead = tr("%1 moved to the trash (%2), no space freed yet")
-                   .arg(FilesText(trashed.count),
-                        TFACtrl::SizeText(static_cast<double>(trashed.bytes)));
-    } else {
-        lead =
-            tr("%1 deleted, %2 freed")
-                .arg(FilesText(freed.count), TFACtrl::SizeText(static_cast<double>(freed.bytes)));
-    }
+    QString lead = RemovedText(toTrash ? trashed : freed, toTrash);
     if (stopped) {
-        lead = (toTrash ? tr("Stopped while moving to the trash from %1; %2")
-                        : tr("Stopped while deleting in %1; %2"))
-                   .arg(DecodeFileName(run.LastFolder()), lead);
+        lead = StoppedRemovingText(run.LastFolder(), toTrash, lead);
     }
     ShowTotals(lead);
     if (!run.Failures().all.empty()) {

@@ -29,6 +29,7 @@
 #include "scan/FACtrl.h"
 #include "scan/FolderSpec.h"
 #include "scan/ResultRows.h"
+#include "scan/ShownTexts.h"
 #include "util/FileUtils.h"
 #include "util/ListedFile.h"
 #include "util/ShellActions.h"
@@ -214,19 +215,15 @@ void TFMMain::closeEvent(QCloseEvent* event) {
 }
 
 QString TFMMain::CountText(std::size_t count) {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return locale.toString(static_cast<qulonglong>(count));
+    return purgala::CountText(count);
 }
 
 QString TFMMain::FilesText(std::size_t count) {
-    return count == 1 ? tr("1 file") : tr("%1 files").arg(CountText(count));
+    return purgala::FilesText(count);
 }
 
 QString TFMMain::TotalsText(const TFileCount& totals, bool withWord) {
-    return QStringLiteral("%1 (%2)").arg(
-        withWord ? FilesText(totals.count) : CountText(totals.count),
-        TFACtrl::SizeText(static_cast<double>(totals.bytes)));
+    return purgala::TotalsText(totals, withWord);
 }
 
 void TFMMain::BeginCommand() {
@@ -240,25 +237,8 @@ void TFMMain::ShowTotals(const QString& lead) {
         if (!text.isEmpty()) {
             text += QStringLiteral("; ");
         }
-        if (listedNothing_) {
-            text += foldersChecked_ == 1
-                        ? tr("No matching files in 1 folder")
-                        : tr("No matching files in %1 folders").arg(CountText(foldersChecked_));
-        } else {
-            text += tr("%1 listed, %2 checked")
-                        .arg(TotalsText(totals_.listed),
-                             TotalsText(totals_.checked, /*withWord=*/false));
-            if (totals_.kept.count > 0) {
-                text += tr(", %1 left unchecked as recent, in use or another user's")
-                            .arg(CountText(totals_.kept.count));
-            }
-        }
-        if (!unreadable_.empty()) {
-            text += unreadable_.size() == 1
-                        ? tr(", 1 folder could not be read")
-                        : tr(", %1 folders could not be read").arg(CountText(unreadable_.size()));
-            names = UnreadableText(unreadable_);
-        }
+        text += CheckTotalsText(totals_, foldersChecked_, listedNothing_, unreadable_.size());
+        names = UnreadableText(unreadable_);
     }
     SBPanel0->setText(text);
     SBPanel0->setToolTip(names.isEmpty() ? text : text + QStringLiteral("\n\n") + names);
@@ -266,19 +246,7 @@ void TFMMain::ShowTotals(const QString& lead) {
 
 QString TFMMain::UnreadableText(const std::vector<TUnreadableFolder>& folders) {
     // A tooltip is no list to scroll: the first few, and how many more.
-    constexpr std::size_t kNamed = 20;
-    QString text;
-    for (std::size_t i = 0; i < std::min(folders.size(), kNamed); ++i) {
-        if (i > 0) {
-            text += '\n';
-        }
-        text += DecodeFileName(folders[i].path) + QStringLiteral(": ") +
-                QString::fromStdString(SystemMessage(folders[i].error));
-    }
-    if (folders.size() > kNamed) {
-        text += '\n' + tr("and %1 more").arg(CountText(folders.size() - kNamed));
-    }
-    return text;
+    return purgala::UnreadableText(folders, 20);
 }
 
 void TFMMain::ShowWhatToDo() {
@@ -416,10 +384,7 @@ void TFMMain::btnOpenFileClick() {
     options.readers = ScanReaders;
     options.startNanos = start;
     options.progress = [&](const TScanFolder& folder, std::size_t listed) {
-        progress.Step([&] {
-            return tr("Scanning %1: %2 found so far")
-                .arg(DecodeFileName(folder.PathWith({})), FilesText(listed));
-        });
+        progress.Step([&] { return ScanningText(folder.PathWith({}), listed); });
     };
     TCheckTemps run(std::move(specs), rows, std::move(options));
     const bool stopped = RunLong(
@@ -433,20 +398,7 @@ void TFMMain::btnOpenFileClick() {
     foldersChecked_ = run.Specs().size();
     listedNothing_ = totals_.listed.count == 0 && !stopped;
     hasTotals_ = VT->RootNodeCount() > 0;
-    QString lead;
-    if (!result.badAges.empty()) {
-        const TFolderSpec& spec = run.Specs()[result.badAges.front()];
-        lead = tr("The age \"%1\" of %2 is not a whole number of days: none of its files was "
-                  "checked")
-                   .arg(QString::fromStdString(spec.ageText), DecodeFileName(spec.path));
-        if (result.badAges.size() > 1) {
-            lead += tr(" (and %1 more folders)").arg(result.badAges.size() - 1);
-        }
-    }
-    if (stopped) {
-        const QString where = tr("Stopped while scanning %1").arg(DecodeFileName(result.stoppedIn));
-        lead = lead.isEmpty() ? where : where + QStringLiteral("; ") + lead;
-    }
+    const QString lead = CheckLeadText(result, run.Specs(), stopped);
     ShowTotals(lead);
 }
 

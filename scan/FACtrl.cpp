@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileIconProvider>
 #include <QIcon>
-#include <QLocale>
 #include <QMimeDatabase>
 #include <QScopeGuard>
 #include <QToolTip>
@@ -19,6 +18,7 @@
 #include "platform/FileNames.h"
 #include "platform/IconList.h"
 #include "scan/RowCompare.h"
+#include "scan/ShownTexts.h"
 #include "util/FileUtils.h"
 
 namespace purgala {
@@ -142,47 +142,11 @@ void TFACtrl::BuildColumns(TVirtualStringTree& tree, const std::shared_ptr<IXMLN
 }
 
 std::string TFACtrl::FormatCellText(TFieldKind kind, const TFileNodeData* data) {
-    if (data == nullptr) {
-        return {};
-    }
-    switch (kind) {
-        case TFieldKind::FileSize: {
-            const std::string size = data->FileSize();
-            const std::optional<double> x = NumberOfText(size);
-            if (!x) {
-                return {};
-            }
-            return SizeText(*x).toStdString();
-        }
-        case TFieldKind::SizePercentage: {
-            std::string percentage = data->Text(kind);
-            if (!percentage.empty()) {
-                percentage += '%';
-            }
-            return percentage;
-        }
-        default:
-            return data->Text(kind);
-    }
+    return purgala::FormatCellText(kind, data);
 }
 
 QString TFACtrl::SizeText(double bytes) {
-    // "%n": two decimals with the user's separators, thousands included.
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    const auto format = [&locale](double value, const char* unit) {
-        return locale.toString(value, 'f', 2) + QLatin1String(unit);
-    };
-    if (bytes < 1024.0) {
-        return format(bytes, " B");
-    }
-    if (bytes < 1048576.0) {
-        return format(bytes / 1024.0, " KB");
-    }
-    if (bytes < 1073741824.0) {
-        return format(bytes / 1048576.0, " MB");
-    }
-    return format(bytes / 1073741824.0, " GB");
+    return purgala::SizeText(bytes);
 }
 
 TFieldKind TFACtrl::ColumnKind(int column) {

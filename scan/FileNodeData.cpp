@@ -341,6 +341,13 @@ TFileStamp TFileNodeData::Stamp() const {
             packed_.birthKnown != 0};
 }
 
+TFileStamp RowStampOf(const TScanFolder& folder, const TFileEntryInfo& info) {
+    TFileStamp stamp = StampOf(info);
+    stamp.identity.device = folder.RootIdentity().device;
+    stamp.size = std::max<std::int64_t>(info.size, 0);
+    return stamp;
+}
+
 TFileIdentity TFileNodeData::FolderIdentity() const {
     return IsScannedFile() ? storage_.folder->RootIdentity() : TFileIdentity{};
 }

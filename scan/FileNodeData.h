@@ -97,6 +97,10 @@ private:
     TScanFolder* forNames_ = this;  // the last of the chain, as far as this record knows
 };
 
+// The stamp that the row of a file listed in `folder` keeps (TFileNodeData::Stamp), for those
+// who hand the file on without making a row.
+TFileStamp RowStampOf(const TScanFolder& folder, const TFileEntryInfo& info);
+
 // One text per field kind, as the rest of the program sees it. A million rows must fit in
 // memory, so a scanned file keeps its name, a reference to its folder, and its size and times as
 // numbers; the texts of those kinds are made when asked for. Texts set one by one (folder rows,

@@ -35,7 +35,7 @@ std::vector<TDeleteOutcome> TFileRemover::Remove(const std::vector<TListedFile>&
     std::vector<TDeleteOutcome> outcomes;
     outcomes.reserve(batch.size());
     for (const TListedFile& file : batch) {
-        if (stop_) {
+        if (Stopped()) {
             break;
         }
         if (file.folderIdentity.inode == 0) {

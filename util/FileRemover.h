@@ -32,7 +32,10 @@ public:
     std::optional<std::vector<TDeleteOutcome>> Take(Clock::time_point deadline);
     // The file in hand is finished; no other file is tried.
     void Stop() { stop_ = true; }
-    bool Stopped() const { return stop_; }
+    // The same once `flag` is set, which a signal handler may set: no other thread need pass it
+    // on. `flag` must outlive the remover.
+    void StopWhen(const std::atomic<bool>& flag) { outsideStop_ = &flag; }
+    bool Stopped() const { return stop_ || (outsideStop_ != nullptr && *outsideStop_); }
 
 private:
     std::vector<TDeleteOutcome> Remove(const std::vector<TListedFile>& batch);
@@ -41,6 +44,7 @@ private:
     std::optional<TDiskFileDeleter> deleter_;
     std::optional<TTrashMover> mover_;
     std::atomic<bool> stop_{false};
+    const std::atomic<bool>* outsideStop_ = nullptr;
     std::future<std::vector<TDeleteOutcome>> running_;
 };
 
