@@ -79,7 +79,10 @@ dest="$work/dest"
 DESTDIR="$dest" cmake --install "$build" --prefix /usr >/dev/null
 
 expected="usr/bin/purgala
+usr/lib/systemd/user/purgala-clean.service
+usr/lib/systemd/user/purgala-clean.timer
 usr/share/applications/$id.desktop
+usr/share/bash-completion/completions/purgala
 usr/share/doc/purgala/changelog.gz
 usr/share/doc/purgala/copyright
 usr/share/icons/hicolor/64x64/apps/$id.png
@@ -88,6 +91,8 @@ usr/share/man/man1/purgala.1.gz
 usr/share/metainfo/$id.metainfo.xml"
 installed() { (cd "$dest" && find . -mindepth 1 ! -type d -printf '%P\n' | LC_ALL=C sort); }
 actual="$(installed)"
+grep -qx 'ExecStart=/usr/bin/purgala --clean' "$dest/usr/lib/systemd/user/purgala-clean.service" ||
+    fail "the service does not start the installed program"
 [ "$actual" = "$expected" ] || fail "installed files differ:
 $(diff <(echo "$expected") <(echo "$actual"))"
 
