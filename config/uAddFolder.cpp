@@ -422,9 +422,12 @@ void TfmFolder::ShowPlaces(std::vector<TKnownPlace> places) {
             lvPlaces, {PlaceText(place.path), tr("%1, %2 days").arg(files).arg(place.ageDays),
                        tr("counting...")});
         row->setToolTip(0, place.title + QStringLiteral(": ") + place.path);
+        row->setToolTip(1, row->text(1));
     }
     lvPlaces->resizeColumnToContents(0);
     lvPlaces->resizeColumnToContents(1);
+    // What a place holds matters more than the whole list of its extensions.
+    lvPlaces->setColumnWidth(1, std::min(lvPlaces->columnWidth(1), lvPlaces->width() * 3 / 10));
     lblPlaces->setVisible(!places_.empty());
     lvPlaces->setVisible(!places_.empty());
     if (!places_.empty()) {
