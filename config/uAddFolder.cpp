@@ -36,8 +36,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Failures.h"
-#include "scan/FACtrl.h"
 #include "scan/FolderSpec.h"
+#include "scan/ShownTexts.h"
 
 namespace purgala {
 
@@ -76,18 +76,6 @@ bool SameFolder(const QString& a, const QString& b) {
     return ::stat(QFile::encodeName(a).constData(), &first) == 0 &&
            ::stat(QFile::encodeName(b).constData(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// "1,234 files (5.00 MB)", as the status bar counts.
-QString FilesText(const TFileCount& files) {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    const QString count =
-        files.count == 1
-            ? QObject::tr("1 file")
-            : QObject::tr("%1 files").arg(locale.toString(static_cast<qulonglong>(files.count)));
-    return QStringLiteral("%1 (%2)").arg(count,
-                                         TFACtrl::SizeText(static_cast<double>(files.bytes)));
 }
 
 // The place as the user knows it: the home spelled "~".
@@ -446,9 +434,9 @@ void TfmFolder::MeasurePlaces() {
         const TCheckTempsResult& result = measure_->Result(*done);
         const TKnownPlace& place = places_[*done];
         QTreeWidgetItem* row = lvPlaces->topLevelItem(static_cast<int>(*done));
-        row->setText(2, FilesText(result.totals.listed));
+        row->setText(2, TotalsText(result.totals.listed));
         QString tip = tr("%1, of them %2 older than %3 days")
-                          .arg(FilesText(result.totals.listed), FilesText(result.totals.checked))
+                          .arg(TotalsText(result.totals.listed), TotalsText(result.totals.checked))
                           .arg(place.ageDays);
         if (!result.unreadable.empty()) {
             const std::size_t count = result.unreadable.size();
