@@ -371,8 +371,8 @@ void TFMMain::btnOpenFileClick() {
     if (GetConfig().GetRoot()->GetFolders()->GetCount() == 0) {
         btnApplyClick();
     }
-    std::vector<TFolderSpec> specs = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
-    if (specs.empty()) {
+    std::vector<TFolderSpec> setups = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
+    if (setups.empty()) {
         ShowTotals(tr("No folders to check: add them under Setting"));
         return;
     }
@@ -386,7 +386,7 @@ void TFMMain::btnOpenFileClick() {
     options.progress = [&](const TScanFolder& folder, std::size_t listed) {
         progress.Step([&] { return ScanningText(folder.PathWith({}), listed); });
     };
-    TCheckTemps run(std::move(specs), rows, std::move(options));
+    TCheckTemps run(std::move(setups), rows, std::move(options));
     const bool stopped = RunLong(
         btnOpenFile,
         [&run](std::chrono::steady_clock::time_point deadline) { return run.Step(deadline); },
@@ -395,10 +395,10 @@ void TFMMain::btnOpenFileClick() {
     rules_.SetOpenFiles(result.openFiles);
     totals_ = result.totals;
     unreadable_ = result.unreadable;
-    foldersChecked_ = run.Specs().size();
+    foldersChecked_ = run.Setups().size();
     listedNothing_ = totals_.listed.count == 0 && !stopped;
     hasTotals_ = VT->RootNodeCount() > 0;
-    const QString lead = CheckLeadText(result, run.Specs(), stopped);
+    const QString lead = CheckLeadText(result, run.Setups(), stopped);
     ShowTotals(lead);
 }
 

@@ -289,7 +289,7 @@ private:
             rules_.emplace(run_->StartNanos());
             rules_->SetOpenFiles(run_->Result().openFiles);
         }
-        const QByteArray why = rules_->Why(file.reason, file.spec, KeptFileOf(row, path)).toUtf8();
+        const QByteArray why = rules_->Why(file.reason, file.setup, KeptFileOf(row, path)).toUtf8();
         return std::string(why.constData(), static_cast<std::size_t>(why.size()));
     }
 
@@ -323,7 +323,7 @@ public:
             removed_.Add(file.info.size);
             return;
         }
-        TListedFile listed{file.spec.path, paths_.FullPath(file), file.folder->RootIdentity(),
+        TListedFile listed{file.setup.path, paths_.FullPath(file), file.folder->RootIdentity(),
                            RowStampOf(*file.folder.get(), file.info)};
         gathering_.push_back(std::move(listed));
         if (gathering_.size() >= batchSize_) {
@@ -409,7 +409,7 @@ bool StopAsked(const TRunContext& context) {
     return context.stop != nullptr && context.stop->load();
 }
 
-// Walks `specs` into `consumer` until done, stopped, or the output failed.
+// Walks `setups` into `consumer` until done, stopped, or the output failed.
 const TCheckTempsResult& Scan(TCheckTemps& run, TCommandConsumer& consumer,
                               const TRunContext& context) {
     consumer.SetRun(run);
@@ -437,7 +437,7 @@ int OutputFailure(TMessages& messages, const TFdOutput& out) {
     return 1;
 }
 
-int List(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec> specs,
+int List(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec> setups,
          const TRunContext& context) {
     TFdOutput out(context.out);
     TMessages messages(context.err, context.out);
@@ -447,12 +447,12 @@ int List(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec>
     } else {
         consumer = std::make_unique<TListPrinter>(out, command.null ? '\0' : '\n');
     }
-    const std::size_t folders = specs.size();
-    TCheckTemps run(std::move(specs), *consumer, ScanOptions(context, messages));
+    const std::size_t folders = setups.size();
+    TCheckTemps run(std::move(setups), *consumer, ScanOptions(context, messages));
     const TCheckTempsResult& result = Scan(run, *consumer, context);
     const bool written = out.Flush();
     const bool stopped = result.stopped && StopAsked(context);
-    QString text = CheckLeadText(result, run.Specs(), stopped);
+    QString text = CheckLeadText(result, run.Setups(), stopped);
     if (!text.isEmpty()) {
         text += QStringLiteral("; ");
     }
@@ -465,17 +465,17 @@ int List(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec>
     return stopped || !result.unreadable.empty() ? 1 : 0;
 }
 
-int Clean(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec> specs,
+int Clean(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec> setups,
           const TRunContext& context) {
     TFdOutput out(context.out);
     TMessages messages(context.err, context.out);
     // A folder without an age has nothing that says which of its files may go unseen.
     std::vector<TFolderSpec> aged;
-    for (TFolderSpec& spec : specs) {
-        if (spec.HasAgeRule()) {
-            aged.push_back(std::move(spec));
+    for (TFolderSpec& setup : setups) {
+        if (setup.HasAgeRule()) {
+            aged.push_back(std::move(setup));
         } else {
-            messages.Line(spec.path + " has no age: it is cleaned only from the window");
+            messages.Line(setup.path + " has no age: it is cleaned only from the window");
         }
     }
     if (aged.empty()) {
@@ -502,7 +502,7 @@ int Clean(const TCommand& command, IXMLConfigType& root, std::vector<TFolderSpec
             lead = StoppedRemovingText(cleaner.LastFolder(), toTrash, lead);
         }
     }
-    const QString scanLead = CheckLeadText(result, run.Specs(), result.stopped && stopped);
+    const QString scanLead = CheckLeadText(result, run.Setups(), result.stopped && stopped);
     if (!scanLead.isEmpty()) {
         lead = scanLead + QStringLiteral("; ") + lead;
     }
@@ -644,25 +644,25 @@ TParsed ParseArguments(int argc, char** argv) {
 
 int Run(const TCommand& command, const TRunContext& context) {
     std::shared_ptr<IXMLConfigType> root;
-    std::vector<TFolderSpec> specs;
+    std::vector<TFolderSpec> setups;
     try {
         // Only ever read: the window is what writes a default where none is.
         const std::string path = command.config ? *command.config : TConfig::GetConfigFileName();
         root = LoadConfigDocument(path);
-        specs = FolderSpecsOf(root->GetFolders());
+        setups = FolderSpecsOf(root->GetFolders());
         root->GetTrash();
     } catch (const Error& e) {
         TMessages(context.err)
             .Line(std::string("purgala: cannot read the configuration: ") + e.what());
         return 2;
     }
-    if (specs.empty()) {
+    if (setups.empty()) {
         TMessages(context.err).Line(QStringLiteral("No folders to check: add them under Setting"));
         return 0;
     }
     try {
-        return command.mode == TMode::Clean ? Clean(command, *root, std::move(specs), context)
-                                            : List(command, *root, std::move(specs), context);
+        return command.mode == TMode::Clean ? Clean(command, *root, std::move(setups), context)
+                                            : List(command, *root, std::move(setups), context);
     } catch (const std::exception& e) {
         TMessages(context.err).Line(std::string("purgala: ") + e.what());
         return 1;

@@ -22,7 +22,7 @@ public:
     TJudge(TCheckTemps& run, IScanConsumer& consumer, std::uint32_t user)
         : run_(run), consumer_(consumer), user_(user) {}
 
-    void FolderBegun(const TFolderSpec& spec) override { consumer_.FolderBegun(spec); }
+    void FolderBegun(const TFolderSpec& setup) override { consumer_.FolderBegun(setup); }
 
     void FileListed(const TListedEntry& file) override {
         TListedEntry judged = file;
@@ -38,7 +38,7 @@ public:
         consumer_.FolderUnreadable(folder);
     }
 
-    void FolderDone(const TFolderSpec& spec) override { consumer_.FolderDone(spec); }
+    void FolderDone(const TFolderSpec& setup) override { consumer_.FolderDone(setup); }
 
 private:
     // The first rule that holds, in the order of what the user can least change: another
@@ -52,7 +52,7 @@ private:
         if (open != nullptr && open->Contains({file.info.device, file.info.inode})) {
             return TKeepReason::InUse;
         }
-        return AgeReasonOf(file.spec, run_.startNanos_, file.info);
+        return AgeReasonOf(file.setup, run_.startNanos_, file.info);
     }
 
     TCheckTemps& run_;
@@ -60,17 +60,17 @@ private:
     std::uint32_t user_;
 };
 
-TCheckTemps::TCheckTemps(std::vector<TFolderSpec> specs, IScanConsumer& consumer,
+TCheckTemps::TCheckTemps(std::vector<TFolderSpec> setups, IScanConsumer& consumer,
                          TCheckTempsOptions options)
-    : TCheckTemps(std::move(specs), consumer, nullptr, std::move(options)) {}
+    : TCheckTemps(std::move(setups), consumer, nullptr, std::move(options)) {}
 
-TCheckTemps::TCheckTemps(std::vector<TFolderSpec> specs, IKeepingConsumer& consumer,
+TCheckTemps::TCheckTemps(std::vector<TFolderSpec> setups, IKeepingConsumer& consumer,
                          TCheckTempsOptions options)
-    : TCheckTemps(std::move(specs), consumer, &consumer, std::move(options)) {}
+    : TCheckTemps(std::move(setups), consumer, &consumer, std::move(options)) {}
 
-TCheckTemps::TCheckTemps(std::vector<TFolderSpec> specs, IScanConsumer& consumer,
+TCheckTemps::TCheckTemps(std::vector<TFolderSpec> setups, IScanConsumer& consumer,
                          IKeepingConsumer* keeping, TCheckTempsOptions options)
-    : specs_(std::move(specs)),
+    : setups_(std::move(setups)),
       keeping_(keeping),
       options_(std::move(options)),
       startNanos_(options_.startNanos != 0 ? options_.startNanos : NowNanos()),
@@ -122,7 +122,7 @@ void TCheckTemps::FinishFolder() {
         result_.stopped = true;
         result_.stoppedIn = scan_->CurrentFolder();
         if (result_.stoppedIn.empty()) {
-            result_.stoppedIn = specs_[next_ - 1].path;
+            result_.stoppedIn = setups_[next_ - 1].path;
         }
     }
     listedBefore_ += scan_->Listed();
@@ -133,20 +133,20 @@ bool TCheckTemps::Step(Clock::time_point deadline) {
     if (done_) {
         return true;
     }
-    while (next_ < specs_.size() || scan_) {
+    while (next_ < setups_.size() || scan_) {
         if (!scan_) {
             if (pool_.Stopped()) {
                 result_.stopped = true;
                 if (result_.stoppedIn.empty()) {
-                    result_.stoppedIn = specs_[next_].path;
+                    result_.stoppedIn = setups_[next_].path;
                 }
                 break;
             }
-            if (specs_[next_].badAge) {
+            if (setups_[next_].badAge) {
                 result_.badAges.push_back(next_);
             }
             // The readers go at once; a plain consumer waits for the open files meanwhile.
-            scan_ = std::make_unique<TFolderScan>(pool_, specs_[next_++], *judge_);
+            scan_ = std::make_unique<TFolderScan>(pool_, setups_[next_++], *judge_);
         }
         if (keeping_ == nullptr && !pool_.Stopped() && !KnowOpenFiles(deadline)) {
             return false;

@@ -77,7 +77,7 @@ struct TCheckTempsOptions {
 struct TCheckTempsResult {
     TCheckTotals totals;
     std::vector<TUnreadableFolder> unreadable;  // in the order they were met
-    std::vector<std::size_t> badAges;           // the specs whose age is no whole number
+    std::vector<std::size_t> badAges;           // the setups whose age is no whole number
     bool stopped = false;
     std::string stoppedIn;  // the folder being listed when it stopped
     std::shared_ptr<const TOpenFiles> openFiles;
@@ -90,9 +90,9 @@ public:
     // A plain consumer hears of each file once the processes are read, so that a file in use is
     // handed over as such; a keeping consumer hears of files at once and keeps those in use at
     // the end. `consumer` must outlive the operation.
-    TCheckTemps(std::vector<TFolderSpec> specs, IScanConsumer& consumer,
+    TCheckTemps(std::vector<TFolderSpec> setups, IScanConsumer& consumer,
                 TCheckTempsOptions options = {});
-    TCheckTemps(std::vector<TFolderSpec> specs, IKeepingConsumer& consumer,
+    TCheckTemps(std::vector<TFolderSpec> setups, IKeepingConsumer& consumer,
                 TCheckTempsOptions options = {});
     ~TCheckTemps();
     TCheckTemps(const TCheckTemps&) = delete;
@@ -105,7 +105,7 @@ public:
     // From any thread: the walk ends after the entry in hand; what was handed over stays.
     void Stop();
 
-    const std::vector<TFolderSpec>& Specs() const { return specs_; }
+    const std::vector<TFolderSpec>& Setups() const { return setups_; }
     // Complete once Step said done.
     const TCheckTempsResult& Result() const { return result_; }
     std::int64_t StartNanos() const { return startNanos_; }
@@ -116,12 +116,12 @@ public:
 private:
     class TJudge;
 
-    TCheckTemps(std::vector<TFolderSpec> specs, IScanConsumer& consumer, IKeepingConsumer* keeping,
+    TCheckTemps(std::vector<TFolderSpec> setups, IScanConsumer& consumer, IKeepingConsumer* keeping,
                 TCheckTempsOptions options);
     bool KnowOpenFiles(Clock::time_point deadline);
     void FinishFolder();
 
-    std::vector<TFolderSpec> specs_;
+    std::vector<TFolderSpec> setups_;
     IKeepingConsumer* keeping_;
     TCheckTempsOptions options_;
     TScanProgress progress_;

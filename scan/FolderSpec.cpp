@@ -136,13 +136,13 @@ TFolderSpec FolderSpecOf(IXMLFolderType& folder) {
 }
 
 std::vector<TFolderSpec> FolderSpecsOf(const std::shared_ptr<IXMLFoldersType>& folders) {
-    std::vector<TFolderSpec> specs;
+    std::vector<TFolderSpec> setups;
     const int count = folders->GetCount();
-    specs.reserve(static_cast<std::size_t>(count));
+    setups.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
-        specs.push_back(FolderSpecOf(*folders->GetFolder(i)));
+        setups.push_back(FolderSpecOf(*folders->GetFolder(i)));
     }
-    return specs;
+    return setups;
 }
 
 }  // namespace purgala

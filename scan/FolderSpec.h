@@ -57,7 +57,7 @@ struct TFolderSpec {
     bool HasAgeRule() const { return ageDays > 0 || badAge; }
 };
 
-// The spec of one `folder` element, and of every one in document order.
+// The setup of one `folder` element, and of every one in document order.
 TFolderSpec FolderSpecOf(IXMLFolderType& folder);
 std::vector<TFolderSpec> FolderSpecsOf(const std::shared_ptr<IXMLFoldersType>& folders);
 

@@ -8,7 +8,7 @@
 //   **/shader-cache/  "**" spans any number of folders, none included
 //
 // A kept folder is never opened, so nothing below it is listed or deleted. Patterns are split
-// into one glob per name once, when the folder's spec is built; the walk then carries, per
+// into one glob per name once, when the folder's setup is built; the walk then carries, per
 // folder, which of those globs the next name may meet, so a name costs one fnmatch(3) per glob
 // still alive at its depth and nothing when there are no patterns. Names and patterns are raw
 // bytes. A pattern that makes no sense is never an error: empty names between separators are

@@ -40,21 +40,21 @@ QString UserName(std::uint32_t user) {
 
 }  // namespace
 
-TKeepReason AgeReasonOf(const TFolderSpec& spec, std::int64_t startNanos,
+TKeepReason AgeReasonOf(const TFolderSpec& setup, std::int64_t startNanos,
                         const TFileEntryInfo& info) {
-    if (spec.badAge) {
+    if (setup.badAge) {
         return TKeepReason::BadAge;
     }
-    if (spec.ageDays <= 0) {
+    if (setup.ageDays <= 0) {
         return TKeepReason::None;
     }
     const std::int64_t latest = LatestChange(info);
     // An age beyond what 64 bits of nanoseconds hold keeps every file.
     const std::int64_t maxDays = std::numeric_limits<std::int64_t>::max() / kNanosPerDay / 2;
-    if (spec.ageDays >= maxDays) {
+    if (setup.ageDays >= maxDays) {
         return TKeepReason::Recent;
     }
-    const std::int64_t since = startNanos - static_cast<std::int64_t>(spec.ageDays) * kNanosPerDay;
+    const std::int64_t since = startNanos - static_cast<std::int64_t>(setup.ageDays) * kNanosPerDay;
     return latest > since ? TKeepReason::Recent : TKeepReason::None;
 }
 
@@ -68,7 +68,7 @@ TKeptFile KeptFileOf(const TFileNodeData& data, std::string_view path) {
             data.Stamp().identity, path};
 }
 
-QString TKeepRules::Why(TKeepReason reason, const TFolderSpec& spec, const TKeptFile& file) const {
+QString TKeepRules::Why(TKeepReason reason, const TFolderSpec& setup, const TKeptFile& file) const {
     switch (reason) {
         case TKeepReason::InUse: {
             const TFileHolder* holder = openFiles_ ? openFiles_->HolderOf(file.identity) : nullptr;
@@ -81,7 +81,7 @@ QString TKeepRules::Why(TKeepReason reason, const TFolderSpec& spec, const TKept
                 .arg(holder->pid);
         }
         case TKeepReason::Recent: {
-            const int days = spec.ageDays;
+            const int days = setup.ageDays;
             const QString keeps =
                 days == 1 ? Tr("this folder keeps files changed in the last day")
                           : Tr("this folder keeps files changed in the last %1 days").arg(days);
@@ -102,7 +102,7 @@ QString TKeepRules::Why(TKeepReason reason, const TFolderSpec& spec, const TKept
         }
         case TKeepReason::BadAge:
             return Tr("This folder's age \"%1\" is not a whole number of days")
-                .arg(QString::fromStdString(spec.ageText));
+                .arg(QString::fromStdString(setup.ageText));
         case TKeepReason::NotYours: {
             // The owner as it is now; the row keeps no owner of its own.
             struct stat st {};
@@ -127,8 +127,8 @@ void TRowRules::SetOpenFiles(std::shared_ptr<const TOpenFiles> files) {
     rules_.SetOpenFiles(std::move(files));
 }
 
-void TRowRules::SetFolder(PVirtualNode folderRow, const TFolderSpec& spec) {
-    folders_.insert_or_assign(folderRow, spec);
+void TRowRules::SetFolder(PVirtualNode folderRow, const TFolderSpec& setup) {
+    folders_.insert_or_assign(folderRow, setup);
 }
 
 QString TRowRules::Why(const TResultTree& tree, PVirtualNode row) const {

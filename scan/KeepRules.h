@@ -25,7 +25,7 @@ inline constexpr std::int64_t kNanosPerDay = 86'400'000'000'000;
 // What a folder's age makes of a file: None (it starts checked), Recent or BadAge. Recent means
 // its latest write or birth (status change where there is no birth time) is less than the age
 // before `startNanos`, or after it.
-TKeepReason AgeReasonOf(const TFolderSpec& spec, std::int64_t startNanos,
+TKeepReason AgeReasonOf(const TFolderSpec& setup, std::int64_t startNanos,
                         const TFileEntryInfo& info);
 
 // Whether `user` may not remove a file owned by `fileOwner` from a folder owned by
@@ -54,20 +54,20 @@ public:
 
     // Why `reason` left the file unchecked, e.g. "Open in firefox (process 4242)" or "Changed 3
     // hours ago; this folder keeps files changed in the last 7 days"; empty for None.
-    QString Why(TKeepReason reason, const TFolderSpec& spec, const TKeptFile& file) const;
+    QString Why(TKeepReason reason, const TFolderSpec& setup, const TKeptFile& file) const;
 
 private:
     std::int64_t startNanos_ = 0;
     std::shared_ptr<const TOpenFiles> openFiles_;
 };
 
-// The rules of the rows of one result tree: the folder spec of each folder row, and what the
+// The rules of the rows of one result tree: the folder setup of each folder row, and what the
 // last "&Check Temps" knew.
 class TRowRules {
 public:
     void Start(std::int64_t startNanos);
     void SetOpenFiles(std::shared_ptr<const TOpenFiles> files);
-    void SetFolder(PVirtualNode folderRow, const TFolderSpec& spec);
+    void SetFolder(PVirtualNode folderRow, const TFolderSpec& setup);
     const TKeepRules& Rules() const { return rules_; }
 
     // Why the rule left `row` unchecked; empty for a row no rule left.

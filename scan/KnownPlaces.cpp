@@ -58,14 +58,14 @@ std::optional<std::size_t> TPlaceMeasure::Step(Clock::time_point deadline) {
     }
     if (!work_) {
         const TKnownPlace& place = places_[next_];
-        std::vector<TFolderSpec> specs;
-        specs.emplace_back(QFile::encodeName(place.path).toStdString(), place.ext.toStdString(),
-                           std::to_string(place.ageDays));
+        std::vector<TFolderSpec> setups;
+        setups.emplace_back(QFile::encodeName(place.path).toStdString(), place.ext.toStdString(),
+                            std::to_string(place.ageDays));
         TCheckTempsOptions options;
         // Which files programs hold open changes what is checked by a few, not what the place
         // holds; reading every process for it would only slow the count down.
         options.procRoot = "/nonexistent";
-        work_ = std::make_unique<TCheckTemps>(std::move(specs), *consumer_, std::move(options));
+        work_ = std::make_unique<TCheckTemps>(std::move(setups), *consumer_, std::move(options));
     }
     if (!work_->Step(deadline)) {
         return std::nullopt;

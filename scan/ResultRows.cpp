@@ -10,7 +10,7 @@ TResultRows::~TResultRows() {
     EndFolder();
 }
 
-void TResultRows::FolderBegun(const TFolderSpec& spec) {
+void TResultRows::FolderBegun(const TFolderSpec& setup) {
     EndFolder();
     tree_.BeginUpdate();
     inBracket_ = true;
@@ -18,11 +18,11 @@ void TResultRows::FolderBegun(const TFolderSpec& spec) {
     shown_ = Clock::now();
     folderRow_ = tree_.AddChild(nullptr);
     TFileNodeData& data = tree_.GetNodeData(folderRow_);
-    data.SetText(TFieldKind::FileName, FolderDisplayName(spec.path));
-    data.SetText(TFieldKind::FullPath, spec.path);
+    data.SetText(TFieldKind::FileName, FolderDisplayName(setup.path));
+    data.SetText(TFieldKind::FullPath, setup.path);
     data.SetText(TFieldKind::FileType, kFolderType);
     data.SetText(TFieldKind::FileExt, {});
-    rules_.SetFolder(folderRow_, spec);
+    rules_.SetFolder(folderRow_, setup);
 }
 
 void TResultRows::FileListed(const TListedEntry& file) {

@@ -18,13 +18,13 @@ class TResultRows : public IKeepingConsumer {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // `rules` hears the spec of each folder row, for the hints. Both must outlive this.
+    // `rules` hears the setup of each folder row, for the hints. Both must outlive this.
     TResultRows(TResultTree& tree, TRowRules& rules) : tree_(tree), rules_(rules) {}
     ~TResultRows() override;
 
-    void FolderBegun(const TFolderSpec& spec) override;
+    void FolderBegun(const TFolderSpec& setup) override;
     void FileListed(const TListedEntry& file) override;
-    void FolderDone(const TFolderSpec& spec) override;
+    void FolderDone(const TFolderSpec& setup) override;
     TFileCount KeepInUse(const TOpenFiles& files) override;
 
 private:

@@ -146,8 +146,8 @@ struct TJob {
 };
 
 struct TFolderScan::TWalk {
-    TWalk(TScanPool::TState& pool, const TFolderSpec& spec)
-        : pool(pool), spec(spec), dir(DirOf(spec.path)) {}
+    TWalk(TScanPool::TState& pool, const TFolderSpec& setup)
+        : pool(pool), setup(setup), dir(DirOf(setup.path)) {}
 
     static std::string DirOf(const std::string& path) {
         return path.empty() || path.back() == '/' ? path : path + '/';
@@ -163,7 +163,7 @@ struct TFolderScan::TWalk {
     };
 
     TScanPool::TState& pool;
-    const TFolderSpec& spec;
+    const TFolderSpec& setup;
     const std::string dir;  // as configured, "/" appended
     const TOwnFiles ownFiles;
     // Written by the root's reader before any other job exists.

@@ -153,7 +153,7 @@ private:
             }
             type = stat->type;
         }
-        const TKeepPatterns& keep = walk_.spec.keepPatterns;
+        const TKeepPatterns& keep = walk_.setup.keepPatterns;
         const std::string_view name(entry.name);
         if (type == TEntryType::Folder) {
             // A kept folder is not even opened.
@@ -168,7 +168,7 @@ private:
         // or to the system. A link is an entry of its own, matched by its own name and never
         // followed. The patterns are asked only about the few names the extension lets through.
         if ((type != TEntryType::Regular && type != TEntryType::Link) ||
-            !walk_.spec.filter.Matches(name) ||
+            !walk_.setup.filter.Matches(name) ||
             (!keep.Empty() && keep.KeepsFile(job_.keepAt, name))) {
             return;
         }

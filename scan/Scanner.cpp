@@ -6,13 +6,13 @@
 
 namespace purgala {
 
-TFolderScan::TFolderScan(TScanPool& pool, const TFolderSpec& spec, IScanConsumer& consumer)
-    : pool_(pool), spec_(spec), consumer_(consumer) {
-    consumer_.FolderBegun(spec_);
+TFolderScan::TFolderScan(TScanPool& pool, const TFolderSpec& setup, IScanConsumer& consumer)
+    : pool_(pool), setup_(setup), consumer_(consumer) {
+    consumer_.FolderBegun(setup_);
     TScanPool::TState& state = *pool_.state_;
-    walk_ = std::make_unique<TWalk>(state, spec_);
+    walk_ = std::make_unique<TWalk>(state, setup_);
     walk_->root = std::make_unique<TJob>(state, *walk_, nullptr, std::string_view());
-    walk_->root->keepAt = spec_.keepPatterns.Start();
+    walk_->root->keepAt = setup_.keepPatterns.Start();
     walk_->stack.push_back(TWalk::Frame{walk_->root.get()});
     {
         const std::lock_guard lock(state.mutex);
@@ -39,7 +39,7 @@ TFolderScan::~TFolderScan() {
 
 void TFolderScan::Finish() {
     if (!std::exchange(finished_, true)) {
-        consumer_.FolderDone(spec_);
+        consumer_.FolderDone(setup_);
     }
 }
 
@@ -94,7 +94,7 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
                 stack.size() > 1 ? &stack[stack.size() - 2].folder : nullptr;
             if (job.error != 0) {
                 consumer_.FolderUnreadable(
-                    {parent != nullptr ? (*parent)->PathWith(job.name) : spec_.path, job.error});
+                    {parent != nullptr ? (*parent)->PathWith(job.name) : setup_.path, job.error});
             }
             if (!job.valid) {
                 stack.pop_back();
@@ -112,7 +112,7 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
             ++walk_->listed;
             try {
                 consumer_.FileListed(
-                    {spec_, frame.folder, job.FileName(file), file.info, job.sticky, job.owner});
+                    {setup_, frame.folder, job.FileName(file), file.info, job.sticky, job.owner});
             } catch (const std::exception&) {
                 // One file's failure costs that file only.
             }

@@ -3,7 +3,7 @@
 // consumer in the order a one-thread depth-first walk gives (a folder's entries in the order the
 // folder gives them, a sub-folder's files where its entry is met), however many threads read.
 //
-// Folders are read by a pool of reader threads, which see nothing but the folder spec: they hand
+// Folders are read by a pool of reader threads, which see nothing but the folder setup: they hand
 // over plain records of what they read. The records reach the consumer on the calling thread, in
 // slices, so the result never depends on which reader was quicker. No symbolic link is followed
 // below the folder, no mount entered, and neither the program file nor the configuration is
@@ -25,7 +25,7 @@ namespace purgala {
 
 // One matching file, as the walk found it. The references are good for the call only.
 struct TListedEntry {
-    const TFolderSpec& spec;
+    const TFolderSpec& setup;
     const TScanFolderRef& folder;  // where it lies: the path is folder->PathWith(name)
     std::string_view name;         // raw bytes
     const TFileEntryInfo& info;
@@ -49,11 +49,11 @@ class IScanConsumer {
 public:
     virtual ~IScanConsumer() = default;
     // Before anything of the folder is handed over, also when it cannot be read.
-    virtual void FolderBegun(const TFolderSpec& spec) = 0;
+    virtual void FolderBegun(const TFolderSpec& setup) = 0;
     virtual void FileListed(const TListedEntry& file) = 0;
     virtual void FolderUnreadable(const TUnreadableFolder& folder) { (void)folder; }
     // After the last of its files, also when the walk was stopped.
-    virtual void FolderDone(const TFolderSpec& spec) { (void)spec; }
+    virtual void FolderDone(const TFolderSpec& setup) { (void)setup; }
 };
 
 // `progress`, when given, hears of every file handed over and every sub-folder entered: the
@@ -95,8 +95,8 @@ class TFolderScan {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // `spec` and `consumer` must outlive the walk.
-    TFolderScan(TScanPool& pool, const TFolderSpec& spec, IScanConsumer& consumer);
+    // `setup` and `consumer` must outlive the walk.
+    TFolderScan(TScanPool& pool, const TFolderSpec& setup, IScanConsumer& consumer);
     ~TFolderScan();  // waits until no reader works for this folder any more
     TFolderScan(const TFolderScan&) = delete;
     TFolderScan& operator=(const TFolderScan&) = delete;
@@ -116,7 +116,7 @@ private:
     void Finish();
 
     TScanPool& pool_;
-    const TFolderSpec& spec_;
+    const TFolderSpec& setup_;
     IScanConsumer& consumer_;
     std::unique_ptr<TWalk> walk_;
     bool finished_ = false;

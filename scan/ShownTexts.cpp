@@ -119,14 +119,14 @@ QString UnreadableText(const std::vector<TUnreadableFolder>& folders, std::size_
     return text;
 }
 
-QString CheckLeadText(const TCheckTempsResult& result, const std::vector<TFolderSpec>& specs,
+QString CheckLeadText(const TCheckTempsResult& result, const std::vector<TFolderSpec>& setups,
                       bool stopped) {
     QString lead;
     if (!result.badAges.empty()) {
-        const TFolderSpec& spec = specs[result.badAges.front()];
+        const TFolderSpec& setup = setups[result.badAges.front()];
         lead = Tr("The age \"%1\" of %2 is not a whole number of days: none of its files was "
                   "checked")
-                   .arg(QString::fromStdString(spec.ageText), DecodeFileName(spec.path));
+                   .arg(QString::fromStdString(setup.ageText), DecodeFileName(setup.path));
         if (result.badAges.size() > 1) {
             lead += Tr(" (and %1 more folders)").arg(result.badAges.size() - 1);
         }

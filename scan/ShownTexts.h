@@ -36,7 +36,7 @@ QString CheckTotalsText(const TCheckTotals& totals, std::size_t folders, bool li
 QString UnreadableText(const std::vector<TUnreadableFolder>& folders, std::size_t named);
 // What leads the totals after "&Check Temps": where it was stopped (when `stopped`), and the
 // folders whose age is no whole number of days; empty when neither.
-QString CheckLeadText(const TCheckTempsResult& result, const std::vector<TFolderSpec>& specs,
+QString CheckLeadText(const TCheckTempsResult& result, const std::vector<TFolderSpec>& setups,
                       bool stopped);
 // The progress of "&Check Temps": "Scanning /tmp/: 1,234 files found so far".
 QString ScanningText(const std::string& folder, std::size_t listed);

@@ -210,10 +210,10 @@ TEST_F(ConfigTest, ADocumentWithoutKeepPatternsIsReadScannedAndSavedByteForByte)
         "<folders><folder name=\"A\" fullpath=\"/a\" options=\"3\" ext=\"tmp\"/>"
         "<folder name=\"B\" fullpath=\"/b\" ext=\"\" age=\"7\"/></folders></config>";
     WriteFile(file_, text);
-    const std::vector<TFolderSpec> specs = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
-    ASSERT_EQ(specs.size(), 2u);
-    EXPECT_TRUE(specs[0].keepPatterns.Empty());
-    EXPECT_TRUE(specs[0].filter.Matches("x.TMP"));
+    const std::vector<TFolderSpec> setups = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
+    ASSERT_EQ(setups.size(), 2u);
+    EXPECT_TRUE(setups[0].keepPatterns.Empty());
+    EXPECT_TRUE(setups[0].filter.Matches("x.TMP"));
     EXPECT_EQ(GetConfig().GetRoot()->GetFolders()->GetFolder(1)->GetKeep(), QString());
     GetConfig().Save();
     EXPECT_EQ(ReadFile(file_), text);

@@ -31,7 +31,7 @@ class TRecorder : public IScanConsumer {
 public:
     std::vector<std::string> events;
 
-    void FolderBegun(const TFolderSpec& spec) override { events.push_back("begun " + spec.path); }
+    void FolderBegun(const TFolderSpec& setup) override { events.push_back("begun " + setup.path); }
     void FileListed(const TListedEntry& file) override {
         events.push_back("file " + file.folder->PathWith(file.name) + " " +
                          std::to_string(static_cast<int>(file.reason)));
@@ -39,7 +39,7 @@ public:
     void FolderUnreadable(const TUnreadableFolder& folder) override {
         events.push_back("unreadable " + folder.path + " " + std::to_string(folder.error));
     }
-    void FolderDone(const TFolderSpec& spec) override { events.push_back("done " + spec.path); }
+    void FolderDone(const TFolderSpec& setup) override { events.push_back("done " + setup.path); }
 };
 
 TCheckTempsOptions Quiet() {
@@ -97,7 +97,7 @@ TEST(CheckTempsTest, TheRulesLeaveFilesUncheckedAndSayWhy) {
     // Someone who owns neither the shared folder nor its file; root may remove anything.
     const std::uint32_t stranger = ::geteuid() + 4242;
 
-    const auto specs = [&] {
+    const auto setups = [&] {
         return std::vector<TFolderSpec>{
             TFolderSpec(temp / "aged", "tmp", "30"), TFolderSpec(temp / "held", "tmp"),
             TFolderSpec(temp / "shared", "tmp"), TFolderSpec(temp / "bad", "tmp", "a week")};
@@ -118,7 +118,7 @@ TEST(CheckTempsTest, TheRulesLeaveFilesUncheckedAndSayWhy) {
         TCheckTempsOptions options;
         options.user = user;
         options.startNanos = (now + 60 * kDay) * 1'000'000'000;
-        TCheckTemps run(specs(), recorder, options);
+        TCheckTemps run(setups(), recorder, options);
         run.Run();
         const auto& events = recorder.events;
         EXPECT_EQ(reasonOf(events, temp / "aged/old.tmp"), TKeepReason::None);
@@ -139,7 +139,7 @@ TEST(CheckTempsTest, TheRulesLeaveFilesUncheckedAndSayWhy) {
         TResultTree tree;
         TRowRules rules;
         TResultRows rows(tree, rules);
-        TCheckTemps intoRows(specs(), rows, options);
+        TCheckTemps intoRows(setups(), rows, options);
         intoRows.Run();
         EXPECT_EQ(intoRows.Result().totals.kept.count, result.totals.kept.count);
         std::size_t keptRows = 0;
@@ -249,7 +249,7 @@ TEST(CheckTempsTest, KeptFoldersAreNeverReadAndKeptFilesNeverListed) {
     EXPECT_EQ(all.Result().unreadable.size(), ::geteuid() == 0 ? 0u : 1u);
 }
 
-// The folders of a document, one spec each, in document order.
+// The folders of a document, one setup each, in document order.
 TEST(CheckTempsTest, EachFolderOfTheDocumentGivesOneSpec) {
     const TempDir program;
     SetProgramDirForTesting(program.Path());
@@ -260,22 +260,22 @@ TEST(CheckTempsTest, EachFolderOfTheDocumentGivesOneSpec) {
                   "<folder name=\"b\" fullpath=\"/x/b\" ext=\"\" age=\"7\"/>"
                   "<folder name=\"c\" fullpath=\"/x/\xC3\xA9\" ext=\"log;bak\" age=\"soon\" "
                   "keep=\"\xC3\xA9t\xC3\xA9/;*.lock\"/>"));
-    const std::vector<TFolderSpec> specs = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
+    const std::vector<TFolderSpec> setups = FolderSpecsOf(GetConfig().GetRoot()->GetFolders());
     ResetConfigForTesting();
     SetProgramDirForTesting({});
-    ASSERT_EQ(specs.size(), 3u);
-    EXPECT_EQ(specs[0].path, "/x/a");
-    EXPECT_TRUE(specs[0].filter.Matches("a.TMP"));
-    EXPECT_FALSE(specs[0].HasAgeRule());
-    EXPECT_EQ(specs[1].ageDays, 7);
-    EXPECT_TRUE(specs[1].filter.MatchesAll());
-    EXPECT_EQ(specs[2].path, "/x/\xC3\xA9");
-    EXPECT_TRUE(specs[2].badAge);
-    EXPECT_EQ(specs[2].ageText, "soon");
-    EXPECT_TRUE(specs[0].keepPatterns.Empty());
-    EXPECT_TRUE(specs[2].filter.Matches("x.BAK"));
-    EXPECT_EQ(specs[2].keep, "\xC3\xA9t\xC3\xA9/;*.lock");
-    EXPECT_TRUE(specs[2].keepPatterns.Keeps("a/\xC3\xA9t\xC3\xA9", true));
+    ASSERT_EQ(setups.size(), 3u);
+    EXPECT_EQ(setups[0].path, "/x/a");
+    EXPECT_TRUE(setups[0].filter.Matches("a.TMP"));
+    EXPECT_FALSE(setups[0].HasAgeRule());
+    EXPECT_EQ(setups[1].ageDays, 7);
+    EXPECT_TRUE(setups[1].filter.MatchesAll());
+    EXPECT_EQ(setups[2].path, "/x/\xC3\xA9");
+    EXPECT_TRUE(setups[2].badAge);
+    EXPECT_EQ(setups[2].ageText, "soon");
+    EXPECT_TRUE(setups[0].keepPatterns.Empty());
+    EXPECT_TRUE(setups[2].filter.Matches("x.BAK"));
+    EXPECT_EQ(setups[2].keep, "\xC3\xA9t\xC3\xA9/;*.lock");
+    EXPECT_TRUE(setups[2].keepPatterns.Keeps("a/\xC3\xA9t\xC3\xA9", true));
 }
 
 }  // namespace

@@ -71,8 +71,8 @@ TEST(KeepRulesTest, RecentIsTheLatestChangeWithinTheAgeOrAfterTheStart) {
         info.createTime = c.birth;
         info.changeTime = c.change;
         info.accessTime = c.access;
-        const TFolderSpec spec("/x", "", c.age);
-        EXPECT_EQ(AgeReasonOf(spec, kStart * 1'000'000'000, info), c.reason) << c.what;
+        const TFolderSpec setup("/x", "", c.age);
+        EXPECT_EQ(AgeReasonOf(setup, kStart * 1'000'000'000, info), c.reason) << c.what;
     }
 }
 
