@@ -1,5 +1,6 @@
 #include "platform/DirReader.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -113,57 +115,40 @@ std::optional<TFolderIdentity> FolderIdentityOf(int fd) {
                            stx.stx_uid};
 }
 
-TDirReader::TDirReader(TUniqueFd folder) {
-    if (!folder.Valid()) {
-        return;
-    }
-    dir_ = ::fdopendir(folder.Get());
-    if (dir_ != nullptr) {
-        folder.Release();  // the DIR owns it now
-    } else {
-        error_ = errno;
-    }
-}
+namespace {
+constexpr std::size_t kDirBuffer = 32 * 1024;  // what a DIR stream reads at once
+}  // namespace
 
-TDirReader::TDirReader(TDirReader&& other) noexcept
-    : dir_(std::exchange(other.dir_, nullptr)), error_(other.error_) {}
-
-TDirReader& TDirReader::operator=(TDirReader&& other) noexcept {
-    if (this != &other) {
-        TDirReader old(std::move(*this));
-        dir_ = std::exchange(other.dir_, nullptr);
-        error_ = other.error_;
+TDirReader::TDirReader(TUniqueFd folder) : fd_(std::move(folder)) {
+    if (fd_.Valid()) {
+        buffer_ = std::make_unique_for_overwrite<char[]>(kDirBuffer);
     }
-    return *this;
-}
-
-TDirReader::~TDirReader() {
-    if (dir_ != nullptr) {
-        ::closedir(dir_);
-    }
-}
-
-int TDirReader::Fd() const {
-    return dir_ != nullptr ? ::dirfd(dir_) : -1;
 }
 
 bool TDirReader::Next(TDirEntry& entry) {
-    if (dir_ == nullptr) {
+    if (!fd_.Valid()) {
         return false;
     }
     for (;;) {
-        errno = 0;
-        const struct dirent* d = ::readdir(dir_);
-        if (d == nullptr) {
-            error_ = errno;
-            return false;
+        if (next_ >= used_) {
+            const ssize_t got = ::getdents64(fd_.Get(), buffer_.get(), kDirBuffer);
+            if (got <= 0) {
+                error_ = got < 0 ? errno : 0;
+                return false;
+            }
+            used_ = static_cast<std::size_t>(got);
+            next_ = 0;
         }
-        const char* name = d->d_name;
+        // The kernel aligns each record for its own type; the copy keeps the compiler honest.
+        dirent64 d;
+        std::memcpy(&d, buffer_.get() + next_, offsetof(dirent64, d_name));
+        const char* name = buffer_.get() + next_ + offsetof(dirent64, d_name);
+        next_ += d.d_reclen;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
             continue;
         }
         entry.name = name;
-        switch (d->d_type) {
+        switch (d.d_type) {
             case DT_DIR:
                 entry.type = TEntryType::Folder;
                 break;

@@ -3,9 +3,9 @@
 // every sub-folder is opened relative to its parent's descriptor with O_NOFOLLOW, so a link
 // swapped in for a folder cannot lead the walk (or a delete) anywhere else.
 
-#include <dirent.h>
-
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "platform/FileFacts.h"
@@ -51,26 +51,32 @@ struct TFolderIdentity {
 std::optional<TFolderIdentity> FolderIdentityOf(int fd);
 
 // The entries of one open folder in the order the file system gives them, without "." and "..".
+// Read with getdents64 into a buffer of its own: a DIR stream would cost three more system calls
+// a folder, which count in trees of small folders.
 class TDirReader {
 public:
-    // Takes over `folder`; Valid() is false when it cannot be read as a directory.
+    // Takes over `folder`, which must have been opened as a directory; Valid() is false when it
+    // is empty.
     explicit TDirReader(TUniqueFd folder);
-    TDirReader(TDirReader&& other) noexcept;
-    TDirReader& operator=(TDirReader&& other) noexcept;
+    TDirReader(TDirReader&& other) noexcept = default;
+    TDirReader& operator=(TDirReader&& other) noexcept = default;
     TDirReader(const TDirReader&) = delete;
     TDirReader& operator=(const TDirReader&) = delete;
-    ~TDirReader();
+    ~TDirReader() = default;
 
-    bool Valid() const { return dir_ != nullptr; }
+    bool Valid() const { return fd_.Valid(); }
     // The descriptor the entries are relative to (for OpenSubFolder and StatEntry).
-    int Fd() const;
+    int Fd() const { return fd_.Get(); }
     // The next entry; false at the end or on a read error.
     bool Next(TDirEntry& entry);
     // Why the last Next gave false: 0 at the end, else the error that cut the listing short.
     int Error() const { return error_; }
 
 private:
-    DIR* dir_ = nullptr;
+    TUniqueFd fd_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;  // bytes the last read gave
+    std::size_t next_ = 0;  // where the next record starts
     int error_ = 0;
 };
 

@@ -4,10 +4,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -63,6 +63,10 @@ private:
 constexpr std::size_t kLookAhead = 1 << 14;
 // Sub-folders met are handed to the readers in groups, so that a wide folder is shared early.
 constexpr std::size_t kHandOver = 64;
+// The rows are woken when the folder they wait for is read and this much more is ready, or when
+// no reader is busy: a wake-up per small folder would cost more than reading it. A deadline
+// passing wakes them too.
+constexpr std::size_t kWakeBatch = 2048;
 
 struct TJob;
 
@@ -70,10 +74,13 @@ struct TScanPool::TState {
     std::mutex mutex;
     std::condition_variable work;  // readers: a job came, or the look-ahead shrank
     std::condition_variable done;  // the rows and the drain: a job was read
-    std::deque<TJob*> queue;       // guarded by mutex, as are the fields up to `stop`
+    // Folders to read, the first in the rows' order on top (see TJob::order); guarded by mutex,
+    // as are the fields up to `stop`.
+    std::vector<TJob*> queue;
     TJob* wanted = nullptr;  // the job the rows wait for: taken first, whatever the look-ahead
-    std::size_t lookAhead = 0;
+    std::atomic<std::size_t> lookAhead{0};  // grows with the mutex held; the rows take from it
     unsigned reading = 0;
+    std::atomic<unsigned> idle{0};  // readers waiting for work; changed with the mutex held
     bool quit = false;
     std::atomic<bool> stop{false};
     std::atomic<bool> abandon{false};  // the folder's scan ends early: leave its jobs
@@ -83,6 +90,10 @@ struct TScanPool::TState {
     std::vector<std::thread> threads;
 
     bool Leaving() const { return stop.load(std::memory_order_relaxed) || abandon.load(); }
+    // With the mutex held: whether the rows, waiting for `job`, should go on now.
+    bool WorthWaking(const TJob& job) const;
+    void Queue(TJob* job);
+    TJob* Unqueue();
 };
 
 // One folder to read. Its reader fills the records; the rows read them once it is Done.
@@ -125,10 +136,12 @@ struct TJob {
 
     TScanPool::TState& pool;
     TFolderScan::TWalk& walk;
-    const TJob* const parent;     // nullptr for the configured folder
-    const std::string name;       // its entry in the parent
-    TUniqueFd fd;                 // opened ahead by the parent's reader, while the budget allows
-    State state = State::Queued;  // guarded by the pool's mutex
+    const TJob* const parent;  // nullptr for the configured folder
+    const std::string name;    // its entry in the parent
+    TUniqueFd fd;              // opened ahead by the parent's reader, while the budget allows
+    // Changed with the pool's mutex held; the rows may look without it, to pass a folder that
+    // is Done without taking the mutex.
+    std::atomic<State> state{State::Queued};
     // Written by the reader, read by the rows once Done.
     bool valid = false;  // opened and readable: it gets a folder record
     // Left out on purpose (a mount, another file system, a loop): no failure to report.
@@ -140,10 +153,38 @@ struct TJob {
     int error = 0;
     // Where the folder's keep patterns stand here; set before it is queued.
     TKeepPatterns::TState keepAt;
+    // Its place in the rows' order: the index among its parent's sub-folders of each folder on
+    // the way down. Readers take the first queued folder in this order, which is the one the
+    // rows wait for or the next they will, so that what they read ahead is what comes next.
+    std::vector<std::uint32_t> order;
     std::string names;
     std::vector<File> files;
     std::vector<Sub> subs;
 };
+
+inline bool TScanPool::TState::WorthWaking(const TJob& job) const {
+    return job.state == TJob::State::Done && (lookAhead >= kWakeBatch || reading == 0);
+}
+
+namespace scan_order {
+// A heap's "less": the folder later in the rows' order. A folder and one of its own sub-folders
+// are never queued together.
+inline bool Later(const TJob* a, const TJob* b) {
+    return a->order > b->order;
+}
+}  // namespace scan_order
+
+inline void TScanPool::TState::Queue(TJob* job) {
+    queue.push_back(job);
+    std::push_heap(queue.begin(), queue.end(), scan_order::Later);
+}
+
+inline TJob* TScanPool::TState::Unqueue() {
+    std::pop_heap(queue.begin(), queue.end(), scan_order::Later);
+    TJob* job = queue.back();
+    queue.pop_back();
+    return job;
+}
 
 struct TFolderScan::TWalk {
     TWalk(TScanPool::TState& pool, const TFolderSpec& setup)

@@ -192,6 +192,9 @@ private:
     void Enter(int parentFd, const char* name, TKeepPatterns::TState keepAt) {
         auto child = std::make_unique<TJob>(pool_, walk_, &job_, name);
         child->keepAt = std::move(keepAt);
+        child->order.reserve(job_.order.size() + 1);
+        child->order = job_.order;
+        child->order.push_back(static_cast<std::uint32_t>(job_.subs.size()));
         // Opened ahead while the parent is open, as long as the budget of open files allows;
         // beyond it the reader of the sub-folder reaches it by its names.
         if (pool_.heldFds.load() < pool_.fdBudget) {
@@ -214,25 +217,32 @@ private:
         }
         pending_.push_back(child.get());
         job_.subs.push_back({job_.files.size(), std::move(child)});
-        if (pending_.size() >= kHandOver) {
+        // A reader with nothing to do gets it at once: trees of small folders are otherwise read
+        // one folder at a time.
+        if (pending_.size() >= kHandOver || pool_.idle.load(std::memory_order_relaxed) > 0) {
             HandOver();
         }
     }
 
-    // Next in line for the readers: a folder's sub-folders in their order, ahead of the folders
-    // met before, so that the readers go depth first as the rows do.
+    // The sub-folders met so far, for the readers.
     void HandOver() {
         if (pending_.empty()) {
             return;
         }
+        bool wake = false;
         {
             const std::lock_guard lock(pool_.mutex);
             if (!pool_.Leaving()) {
-                pool_.queue.insert(pool_.queue.begin(), pending_.begin(), pending_.end());
+                for (TJob* job : pending_) {
+                    pool_.Queue(job);
+                }
             }
+            wake = pool_.idle > 0;
         }
         pending_.clear();
-        pool_.work.notify_all();
+        if (wake) {
+            pool_.work.notify_all();
+        }
     }
 
     TScanPool::TState& pool_;
@@ -248,21 +258,16 @@ void ReaderLoop(TScanPool::TState& pool) {
             return;
         }
         TJob* job = nullptr;
-        if (!pool.stop && !pool.queue.empty()) {
-            if (pool.wanted != nullptr && pool.wanted->state == TJob::State::Queued) {
-                const auto it = std::find(pool.queue.begin(), pool.queue.end(), pool.wanted);
-                if (it != pool.queue.end()) {
-                    job = *it;
-                    pool.queue.erase(it);
-                }
-            }
-            if (job == nullptr && pool.lookAhead < kLookAhead) {
-                job = pool.queue.front();
-                pool.queue.pop_front();
-            }
+        // The first in order is the folder the rows wait for or will wait for next: taken
+        // whatever the look-ahead when they wait for it.
+        if (!pool.stop && !pool.queue.empty() &&
+            (pool.queue.front() == pool.wanted || pool.lookAhead < kLookAhead)) {
+            job = pool.Unqueue();
         }
         if (job == nullptr) {
+            ++pool.idle;
             pool.work.wait(lock);
+            --pool.idle;
             continue;
         }
         job->state = TJob::State::Reading;
@@ -277,7 +282,9 @@ void ReaderLoop(TScanPool::TState& pool) {
         job->state = TJob::State::Done;
         --pool.reading;
         pool.lookAhead += job->Items();
-        pool.done.notify_all();
+        if (pool.wanted != nullptr ? pool.WorthWaking(*pool.wanted) : pool.reading == 0) {
+            pool.done.notify_all();
+        }
     }
 }
 

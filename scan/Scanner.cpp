@@ -16,7 +16,7 @@ TFolderScan::TFolderScan(TScanPool& pool, const TFolderSpec& setup, IScanConsume
     walk_->stack.push_back(TWalk::Frame{walk_->root.get()});
     {
         const std::lock_guard lock(state.mutex);
-        state.queue.push_front(walk_->root.get());
+        state.Queue(walk_->root.get());
     }
     state.work.notify_all();
 }
@@ -58,6 +58,33 @@ std::string TFolderScan::CurrentFolder() const {
     return {};
 }
 
+bool TFolderScan::WaitFor(TJob& job, Clock::time_point deadline) {
+    TScanPool::TState& state = *pool_.state_;
+    std::unique_lock lock(state.mutex);
+    state.wanted = &job;
+    if (state.idle > 0) {
+        state.work.notify_all();
+    }
+    const bool ready = state.done.wait_until(
+        lock, deadline, [&] { return state.WorthWaking(job) || state.stop.load(); });
+    if (ready) {
+        state.wanted = nullptr;
+    }
+    return ready;
+}
+
+void TFolderScan::WakeReaders() {
+    TScanPool::TState& state = *pool_.state_;
+    {
+        // Taken so that no reader is between its test and its wait.
+        const std::lock_guard lock(state.mutex);
+        if (state.idle == 0) {
+            return;
+        }
+    }
+    state.work.notify_all();
+}
+
 bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress) {
     if (finished_) {
         return true;
@@ -69,27 +96,20 @@ bool TFolderScan::Step(Clock::time_point deadline, const TScanProgress& progress
         TWalk::Frame& frame = stack.back();
         TJob& job = *frame.job;
         if (!frame.ready) {
-            std::unique_lock lock(state.mutex);
-            if (job.state != TJob::State::Done) {
-                state.wanted = &job;
-                state.work.notify_all();
-                if (!state.done.wait_until(lock, deadline, [&] {
-                        return job.state == TJob::State::Done || state.stop.load();
-                    })) {
-                    return false;
-                }
-                if (job.state != TJob::State::Done) {
-                    break;  // stopped
-                }
+            if (job.state.load(std::memory_order_acquire) != TJob::State::Done &&
+                !WaitFor(job, deadline)) {
+                return false;
+            }
+            if (job.state.load(std::memory_order_acquire) != TJob::State::Done) {
+                break;  // stopped
             }
             // In the consumer's hands now: no longer ahead of it, and no reader may look at it
             // again, since it is freed once it is handed over.
-            state.lookAhead -= std::min(state.lookAhead, job.Items());
-            if (state.wanted == &job) {
-                state.wanted = nullptr;
+            const std::size_t before = state.lookAhead.fetch_sub(job.Items());
+            // Readers held back by the look-ahead go on once half of it is taken.
+            if (before > kLookAhead / 2 && before - job.Items() <= kLookAhead / 2) {
+                WakeReaders();
             }
-            lock.unlock();
-            state.work.notify_all();
             const TScanFolderRef* parent =
                 stack.size() > 1 ? &stack[stack.size() - 2].folder : nullptr;
             if (job.error != 0) {

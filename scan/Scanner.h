@@ -89,6 +89,8 @@ private:
     std::unique_ptr<TState> state_;
 };
 
+struct TJob;
+
 // The walk of one configured folder. The constructor tells the consumer the folder is begun and
 // sets the readers going; Step hands over what they read. One walk per pool at a time.
 class TFolderScan {
@@ -114,6 +116,9 @@ public:
 
 private:
     void Finish();
+    // Until `job` is read and worth going on with (true), or `deadline` (false).
+    bool WaitFor(TJob& job, Clock::time_point deadline);
+    void WakeReaders();
 
     TScanPool& pool_;
     const TFolderSpec& setup_;
