@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -305,7 +306,11 @@ class TCleaner : public TCommandConsumer {
 public:
     TCleaner(bool toTrash, bool dryRun, TFdOutput& out, TMessages& messages,
              const std::atomic<bool>* stop)
-        : toTrash_(toTrash), dryRun_(dryRun), out_(out), messages_(messages), remover_(toTrash) {
+        : toTrash_(toTrash),
+          dryRun_(dryRun),
+          out_(out),
+          messages_(messages),
+          remover_(toTrash, RemoverWorkers()) {
         if (stop != nullptr) {
             remover_.StopWhen(*stop);
         }
@@ -345,16 +350,21 @@ public:
     const std::string& LastFolder() const { return lastFolder_; }
 
 private:
+    // Unlike the window, nobody watches the files go one by one: as many at once as there are
+    // cores, up to four (more only wait for the file system's journal).
+    static unsigned RemoverWorkers() {
+        return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    }
+
     // Small at first, so that the first files go at once; larger later, for fewer hand-overs.
     static constexpr std::size_t kFirstBatch = 64;
-    static constexpr std::size_t kLargestBatch = 4096;
+    static constexpr std::size_t kLargestBatch = 16384;
 
     void Hand() {
         Collect();
         if (remover_.Stopped()) {
             return;
         }
-        removing_ = gathering_;
         remover_.Start(std::move(gathering_));
         gathering_.clear();
         batchSize_ = std::min(batchSize_ * 2, kLargestBatch);
@@ -368,8 +378,11 @@ private:
         while (!(outcomes = remover_.Take(Clock::now() + kPollEvery))) {
         }
         for (std::size_t i = 0; i < outcomes->size(); ++i) {
-            TListedFile& file = removing_[i];
+            const TListedFile& file = remover_.Batch()[i];
             TDeleteOutcome& outcome = (*outcomes)[i];
+            if (outcome.result == TDeleteResult::Untried) {
+                continue;
+            }
             lastFolder_ = file.folder;
             ++done_;
             if (outcome.result == TDeleteResult::Deleted ||
@@ -378,10 +391,9 @@ private:
             } else if (outcome.result == TDeleteResult::Failed &&
                        failed_.insert(file.stamp.identity).second) {
                 // The same file met under two configured folders fails once.
-                failures_.emplace_back(std::move(file.fullPath), std::move(outcome.reason));
+                failures_.emplace_back(file.fullPath, std::move(outcome.reason));
             }
         }
-        removing_.clear();
         messages_.Progress([&] {
             return (toTrash_ ? QStringLiteral("Moving to the trash from %1: %2 done")
                              : QStringLiteral("Deleting in %1: %2 done"))
@@ -397,7 +409,6 @@ private:
     TPathMaker paths_;
     std::size_t batchSize_ = kFirstBatch;
     std::vector<TListedFile> gathering_;
-    std::vector<TListedFile> removing_;  // what the remover has
     TFileCount removed_;
     std::size_t done_ = 0;
     std::set<TFileIdentity> failed_;

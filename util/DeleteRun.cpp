@@ -107,6 +107,9 @@ bool TDeleteRun::Apply(Clock::time_point deadline) {
         const PVirtualNode row = applying_[applied_];
         TDeleteOutcome& outcome = outcomes_[applied_];
         ++applied_;
+        if (outcome.result == TDeleteResult::Untried) {
+            continue;  // stopped before it: the row stays as it is
+        }
         const std::string& folder = appliedPaths_.Of(tree_, FolderRowOf(row));
         if (onOutcome) {
             onOutcome(row, folder, outcome.result);

@@ -27,6 +27,7 @@ enum class TDeleteResult : std::uint8_t {
     Trashed,   // the listed file is in the trash
     Vanished,  // it was gone already: there was nothing to delete
     Failed,    // it was not removed; `reason` says why
+    Untried,   // the removal was stopped before this file: it is as it was
 };
 
 struct TDeleteOutcome {

@@ -8,14 +8,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/DirReader.h"
 #include "tests/TestSupport.h"
+#include "util/FileRemover.h"
 
 namespace purgala {
 namespace {
@@ -336,6 +340,56 @@ INSTANTIATE_TEST_SUITE_P(Resolve, DeleteDiskFileTest, ::testing::Values(true, fa
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Openat2" : "FolderByFolder";
                          });
+
+// Several workers share one batch: the outcomes stay in the batch's order, and a stop leaves
+// every file it did not try where it was, whichever worker stopped where.
+TEST(FileRemoverTest, WorkersSharingABatchReportInItsOrderAndAStopLeavesUntriedFilesAlone) {
+    const TempDir temp;
+    const std::string folder = temp / "conf";
+    fs::create_directories(folder);
+    const TFileIdentity identity = FolderIdentityOfPath(folder);
+    const auto batchOf = [&](int folders, int files) {
+        std::vector<TListedFile> batch;
+        for (int f = 0; f < folders; ++f) {
+            for (int i = 0; i < files; ++i) {
+                const std::string path =
+                    folder + "/d" + std::to_string(f) + "/" + std::to_string(i) + ".tmp";
+                WriteFile(path, "x");
+                batch.push_back({folder, path, identity, StampOfPath(path)});
+            }
+        }
+        return batch;
+    };
+
+    TFileRemover remover(/*toTrash=*/false, /*workers=*/3);
+    std::vector<TListedFile> batch = batchOf(7, 150);
+    const std::string replaced = batch[500].fullPath, vanished = batch[901].fullPath;
+    fs::remove(replaced);
+    WriteFile(replaced, "new");
+    fs::remove(vanished);
+    remover.Start(std::move(batch));
+    std::vector<TDeleteOutcome> outcomes = *remover.Take(TFileRemover::Clock::time_point::max());
+    ASSERT_EQ(outcomes.size(), remover.Batch().size());
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const TDeleteResult expected = i == 500   ? TDeleteResult::Failed
+                                       : i == 901 ? TDeleteResult::Vanished
+                                                  : TDeleteResult::Deleted;
+        EXPECT_EQ(outcomes[i].result, expected) << i;
+    }
+    EXPECT_TRUE(Exists(replaced));
+
+    remover.Start(batchOf(20, 200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    remover.Stop();
+    outcomes = *remover.Take(TFileRemover::Clock::time_point::max());
+    ASSERT_LE(outcomes.size(), remover.Batch().size());
+    for (std::size_t i = 0; i < remover.Batch().size(); ++i) {
+        const TDeleteResult result =
+            i < outcomes.size() ? outcomes[i].result : TDeleteResult::Untried;
+        ASSERT_TRUE(result == TDeleteResult::Deleted || result == TDeleteResult::Untried) << i;
+        EXPECT_EQ(Exists(remover.Batch()[i].fullPath), result == TDeleteResult::Untried) << i;
+    }
+}
 
 }  // namespace
 }  // namespace purgala
