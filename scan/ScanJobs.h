@@ -77,7 +77,8 @@ struct TScanPool::TState {
     // Folders to read, the first in the rows' order on top (see TJob::order); guarded by mutex,
     // as are the fields up to `stop`.
     std::vector<TJob*> queue;
-    TJob* wanted = nullptr;  // the job the rows wait for: taken first, whatever the look-ahead
+    // The job the rows wait for, while they wait: taken first, whatever the look-ahead.
+    TJob* wanted = nullptr;
     std::atomic<std::size_t> lookAhead{0};  // grows with the mutex held; the rows take from it
     unsigned reading = 0;
     std::atomic<unsigned> idle{0};  // readers waiting for work; changed with the mutex held

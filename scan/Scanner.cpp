@@ -67,9 +67,8 @@ bool TFolderScan::WaitFor(TJob& job, Clock::time_point deadline) {
     }
     const bool ready = state.done.wait_until(
         lock, deadline, [&] { return state.WorthWaking(job) || state.stop.load(); });
-    if (ready) {
-        state.wanted = nullptr;
-    }
+    // Readers look at it only while the rows wait here: once they go on, the job may be freed.
+    state.wanted = nullptr;
     return ready;
 }
 

@@ -469,7 +469,7 @@ TEST(ScannerOrderTest, ManyReadersMakeTheRowsOfOneByteForByte) {
     // Every file here is recent: the age rule's verdict travels with the records too. The
     // folders that cannot be read are named in the walk's order too.
     std::vector<std::string> unreadable;
-    const auto rows = [&](unsigned readers, bool disturbed) {
+    const auto rows = [&](unsigned readers, bool disturbed, bool sliced = false) {
         fs::create_directories(root + "/vanishing/v.tmp.d");
         WriteFile(root + "/vanishing/gone/g.tmp");
         std::atomic<unsigned> seed{1};
@@ -491,7 +491,13 @@ TEST(ScannerOrderTest, ManyReadersMakeTheRowsOfOneByteForByte) {
         TRowRules rules;
         TResultRows consumer(tree, rules);
         TCheckTemps run({TFolderSpec(root, "tmp", "3")}, consumer, std::move(options));
-        run.Run();
+        if (sliced) {
+            // As the window steps it, in slices that often end while a folder is being read.
+            while (!run.Step(TCheckTemps::Clock::now() + std::chrono::microseconds(50))) {
+            }
+        } else {
+            run.Run();
+        }
         std::vector<std::string> bytes = RowBytes(tree);
         for (const TUnreadableFolder& folder : run.Result().unreadable) {
             bytes.push_back("unreadable " + folder.path + ' ' + std::to_string(folder.error));
@@ -502,6 +508,7 @@ TEST(ScannerOrderTest, ManyReadersMakeTheRowsOfOneByteForByte) {
     for (const unsigned readers : {2u, 3u, 8u}) {
         EXPECT_TRUE(rows(readers, true) == one) << readers << " readers";
     }
+    EXPECT_TRUE(rows(2, true, /*sliced=*/true) == one) << "in slices";
     ::setrlimit(RLIMIT_NOFILE, &limit);
     if (mounted) {
         ::umount2((root + "/mnt").c_str(), MNT_DETACH);
