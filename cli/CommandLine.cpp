@@ -350,10 +350,11 @@ public:
     const std::string& LastFolder() const { return lastFolder_; }
 
 private:
-    // Unlike the window, nobody watches the files go one by one: as many at once as there are
-    // cores, up to four (more only wait for the file system's journal).
+    // Unlike the window, nobody watches the files go one by one: several go at once. A worker
+    // often waits for the disk (the block of an inode being written back), so there are twice
+    // as many as cores, up to eight.
     static unsigned RemoverWorkers() {
-        return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+        return std::clamp(2 * std::thread::hardware_concurrency(), 2u, 8u);
     }
 
     // Small at first, so that the first files go at once; larger later, for fewer hand-overs.
