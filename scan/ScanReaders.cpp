@@ -279,9 +279,10 @@ void ReaderLoop(TScanPool::TState& pool) {
             // What was read stays; the rest of the folder is left out.
         }
         lock.lock();
-        job->state = TJob::State::Done;
-        --pool.reading;
+        // Counted before it is Done: the rows, seeing it Done, take its entries off at once.
         pool.lookAhead += job->Items();
+        job->state.store(TJob::State::Done, std::memory_order_release);
+        --pool.reading;
         if (pool.wanted != nullptr ? pool.WorthWaking(*pool.wanted) : pool.reading == 0) {
             pool.done.notify_all();
         }

@@ -117,8 +117,12 @@ std::vector<TDeleteOutcome> TFileRemover::RemoveShared(const std::vector<TListed
     };
     {
         std::vector<std::jthread> helpers;
-        for (std::size_t w = 1; w < workers; ++w) {
-            helpers.emplace_back(work, w);
+        try {
+            for (std::size_t w = 1; w < workers; ++w) {
+                helpers.emplace_back(work, w);
+            }
+        } catch (const std::exception&) {
+            // Fewer threads than asked for: the first worker still goes through every stretch.
         }
         work(0);
     }  // joined
