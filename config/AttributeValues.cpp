@@ -82,4 +82,25 @@ std::optional<std::int32_t> AgeDaysOf(const QString& text) {
     return ok ? std::optional<std::int32_t>(days) : std::nullopt;
 }
 
+std::vector<std::string_view> ListItemsOf(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::vector<std::string_view> items;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        const std::size_t end = std::min(text.find(';', begin), text.size());
+        std::string_view item = text.substr(begin, end - begin);
+        begin = end + 1;
+        while (!item.empty() && blank(item.front())) {
+            item.remove_prefix(1);
+        }
+        while (!item.empty() && blank(item.back())) {
+            item.remove_suffix(1);
+        }
+        if (!item.empty()) {
+            items.push_back(item);
+        }
+    }
+    return items;
+}
+
 }  // namespace purgala

@@ -36,16 +36,6 @@ bool EqualsUpper(std::string_view text, const std::string& upper) {
     return true;
 }
 
-std::string_view TrimmedBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 }  // namespace
 
 TExtFilter::TExtFilter(std::string_view ext) {
@@ -54,14 +44,8 @@ TExtFilter::TExtFilter(std::string_view ext) {
         upper_ = Upper(ext);
         return;
     }
-    std::size_t begin = 0;
-    while (begin <= ext.size()) {
-        const std::size_t end = std::min(ext.find(';', begin), ext.size());
-        const std::string_view item = TrimmedBlanks(ext.substr(begin, end - begin));
-        begin = end + 1;
-        if (!item.empty()) {
-            more_.push_back(Upper(item));
-        }
+    for (const std::string_view item : ListItemsOf(ext)) {
+        more_.push_back(Upper(item));
     }
     if (more_.size() == 1) {
         upper_ = std::move(more_.front());

@@ -4,20 +4,11 @@
 
 #include <algorithm>
 
+#include "config/AttributeValues.h"
+
 namespace purgala {
 
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 bool HasWildcard(std::string_view text) {
     return text.find_first_of("*?[") != std::string_view::npos;
@@ -26,12 +17,7 @@ bool HasWildcard(std::string_view text) {
 }  // namespace
 
 TKeepPatterns::TKeepPatterns(std::string_view patterns) {
-    std::size_t begin = 0;
-    while (begin <= patterns.size()) {
-        const std::size_t end = std::min(patterns.find(';', begin), patterns.size());
-        std::string_view pattern = Trimmed(patterns.substr(begin, end - begin));
-        begin = end + 1;
-
+    for (std::string_view pattern : ListItemsOf(patterns)) {
         const bool foldersOnly = !pattern.empty() && pattern.back() == '/';
         while (!pattern.empty() && pattern.back() == '/') {
             pattern.remove_suffix(1);
